@@ -1,0 +1,144 @@
+// Module initialisation and the Registry class with its catalog and policy
+// methods; the other method families bind themselves from methods/.
+#include "lib.h"
+
+namespace varnel::py {
+
+namespace pyb = pybind11;
+using pyb::arg;
+
+SharedAccess::SharedAccess(PyRegistry& r) : r_(r) {
+  if (r_.borrow < 0) throw std::runtime_error("Registry already mutably borrowed by a call in progress");
+  ++r_.borrow;
+}
+
+ExclusiveAccess::ExclusiveAccess(PyRegistry& r) : r_(r) {
+  if (r_.borrow != 0) throw std::runtime_error("Registry already borrowed by a call in progress");
+  r_.borrow = -1;
+}
+
+namespace {
+
+void bind_registry(RegistryClass& cls) {
+  cls.def(pyb::init<>());
+
+  cls.def(
+      "has",
+      [](PyRegistry& self, pyb::handle name) {
+        SharedAccess guard(self);
+        return self.core.has(arg_str(name, "name"));
+      },
+      arg("name"));
+
+  cls.def("list", [](PyRegistry& self) {
+    SharedAccess guard(self);
+    pyb::list out;
+    for (const auto& n : self.core.list()) out.append(pyb::str(n));
+    return out;
+  });
+
+  cls.def("clear_schemas", [](PyRegistry& self) {
+    ExclusiveAccess guard(self);
+    if (!self.core.is_base()) throw_fatal(schema::view_readonly_message());
+    self.core.clear();
+  });
+
+  cls.def(
+      "set_require_context",
+      [](PyRegistry& self, pyb::handle require) {
+        bool value = arg_bool(require, "require");
+        ExclusiveAccess guard(self);
+        self.core.require_context = value;
+      },
+      arg("require"));
+
+  cls.def("require_context", [](PyRegistry& self) {
+    SharedAccess guard(self);
+    return self.core.require_context;
+  });
+
+  cls.def(
+      "set_profile",
+      [](PyRegistry& self, pyb::handle profile) {
+        std::string text = arg_str(profile, "profile");
+        ExclusiveAccess guard(self);
+        try {
+          self.core.profile = schema::profile_from_str_or_err(text);
+        } catch (const CoreError& e) {
+          throw pyb::value_error(e.message());
+        }
+      },
+      arg("profile"));
+
+  cls.def("profile", [](PyRegistry& self) {
+    SharedAccess guard(self);
+    return std::string(schema::profile_text(self.core.profile));
+  });
+
+  cls.def(
+      "set_exempt_roles",
+      [](PyRegistry& self, pyb::handle roles) {
+        auto list = arg_str_seq(roles, "roles");
+        ExclusiveAccess guard(self);
+        self.core.policy.role_rules.exempt_roles = std::move(list);
+      },
+      arg("roles"));
+
+  cls.def(
+      "set_deny_write_roles",
+      [](PyRegistry& self, pyb::handle roles) {
+        auto list = arg_str_seq(roles, "roles");
+        ExclusiveAccess guard(self);
+        self.core.policy.role_rules.deny_write_roles = std::move(list);
+      },
+      arg("roles"));
+
+  cls.def(
+      "set_unconfigured_policy",
+      [](PyRegistry& self, pyb::handle policy) {
+        std::string text = arg_str(policy, "policy");
+        ExclusiveAccess guard(self);
+        self.core.policy.role_rules.unconfigured_policy =
+            schema::unconfigured_policy_from_str_or_err(text);
+      },
+      arg("policy"));
+
+  cls.def(
+      "set_meta_policy",
+      [](PyRegistry& self, pyb::handle closed, pyb::handle roles) {
+        bool is_closed = arg_bool(closed, "closed");
+        auto list = arg_str_seq(roles, "roles");
+        ExclusiveAccess guard(self);
+        self.core.policy.meta = schema::MetaPolicy{is_closed, std::move(list)};
+      },
+      arg("closed"), arg("roles"));
+}
+
+}  // namespace
+
+}  // namespace varnel::py
+
+PYBIND11_MODULE(varnel_py, m) {
+  namespace vp = varnel::py;
+  m.doc() = "varnel: the planning core of a document-oriented data store";
+
+  pybind11::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const varnel::CoreError& e) {
+      vp::set_core_error(e);
+    }
+  });
+
+  vp::RegistryClass cls(m, "Registry");
+  vp::bind_registry(cls);
+
+  m.def("system_context", [] {
+    pybind11::dict d;
+    d["internal"] = true;
+    return d;
+  });
+  vp::bind_naming(m);
+  vp::bind_resource(m);
+  vp::init_fatal_error(m);
+}

@@ -1,0 +1,37 @@
+#include "types.h"
+
+namespace varnel {
+
+bool is_truthy(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::null:
+    case Json::value_t::discarded:
+      return false;
+    case Json::value_t::boolean:
+      return value.get<bool>();
+    case Json::value_t::number_integer:
+      return value.get<std::int64_t>() != 0;
+    case Json::value_t::number_unsigned:
+      return value.get<std::uint64_t>() != 0;
+    case Json::value_t::number_float:
+      return value.get<double>() != 0.0;  // NaN compares unequal: true
+    case Json::value_t::string:
+      return !value.get_ref<const Json::string_t&>().empty();
+    default:
+      return true;
+  }
+}
+
+const Json* find_key(const Json& obj, std::string_view key) {
+  if (!obj.is_object()) return nullptr;
+  const auto& map = obj.get_ref<const Json::object_t&>();
+  auto it = map.find(key);
+  return it == map.end() ? nullptr : &it->second;
+}
+
+bool is_truthy_key(const Json& obj, std::string_view key) {
+  const Json* v = find_key(obj, key);
+  return v != nullptr && is_truthy(*v);
+}
+
+}  // namespace varnel

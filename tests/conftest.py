@@ -1,0 +1,8 @@
+import pytest
+
+import varnel_py
+
+
+@pytest.fixture
+def reg():
+    return varnel_py.Registry()
