@@ -46,8 +46,8 @@ void bind_registry(RegistryClass& cls) {
   cls.def(
       "set_require_context",
       [](PyRegistry& self, pyb::handle require) {
-        bool value = arg_bool(require, "require");
         ExclusiveAccess guard(self);
+        bool value = arg_bool(require, "require");
         self.core.require_context = value;
       },
       arg("require"));
@@ -60,8 +60,8 @@ void bind_registry(RegistryClass& cls) {
   cls.def(
       "set_profile",
       [](PyRegistry& self, pyb::handle profile) {
-        std::string text = arg_str(profile, "profile");
         ExclusiveAccess guard(self);
+        std::string text = arg_str(profile, "profile");
         try {
           self.core.profile = schema::profile_from_str_or_err(text);
         } catch (const CoreError& e) {
@@ -78,8 +78,8 @@ void bind_registry(RegistryClass& cls) {
   cls.def(
       "set_exempt_roles",
       [](PyRegistry& self, pyb::handle roles) {
-        auto list = arg_str_seq(roles, "roles");
         ExclusiveAccess guard(self);
+        auto list = arg_str_seq(roles, "roles");
         self.core.policy.role_rules.exempt_roles = std::move(list);
       },
       arg("roles"));
@@ -87,8 +87,8 @@ void bind_registry(RegistryClass& cls) {
   cls.def(
       "set_deny_write_roles",
       [](PyRegistry& self, pyb::handle roles) {
-        auto list = arg_str_seq(roles, "roles");
         ExclusiveAccess guard(self);
+        auto list = arg_str_seq(roles, "roles");
         self.core.policy.role_rules.deny_write_roles = std::move(list);
       },
       arg("roles"));
@@ -96,8 +96,8 @@ void bind_registry(RegistryClass& cls) {
   cls.def(
       "set_unconfigured_policy",
       [](PyRegistry& self, pyb::handle policy) {
-        std::string text = arg_str(policy, "policy");
         ExclusiveAccess guard(self);
+        std::string text = arg_str(policy, "policy");
         self.core.policy.role_rules.unconfigured_policy =
             schema::unconfigured_policy_from_str_or_err(text);
       },
@@ -106,9 +106,9 @@ void bind_registry(RegistryClass& cls) {
   cls.def(
       "set_meta_policy",
       [](PyRegistry& self, pyb::handle closed, pyb::handle roles) {
+        ExclusiveAccess guard(self);
         bool is_closed = arg_bool(closed, "closed");
         auto list = arg_str_seq(roles, "roles");
-        ExclusiveAccess guard(self);
         self.core.policy.meta = schema::MetaPolicy{is_closed, std::move(list)};
       },
       arg("closed"), arg("roles"));

@@ -12,7 +12,8 @@ TEST(ErrorKind, DerivedFromMessagePrefix) {
   };
   const Case cases[] = {
       {"ERR_PERMISSION:no read", ErrorKind::Permission},
-      {"ERR_PERMISSION:", ErrorKind::Other},  // not longer than 14 bytes... 15 bytes
+      {"ERR_PERMISSION:", ErrorKind::Permission},  // 15 bytes: longer than 14
+      {"ERR_PERMISSION", ErrorKind::Other},
       {std::string(kNoContextMessage), ErrorKind::NoContext},
       {std::string(kNoContextMessage) + " extra", ErrorKind::NoContext},
       {std::string(kNoContextMessage.substr(0, 118)), ErrorKind::Other},
