@@ -4,14 +4,17 @@
 #include <pybind11/pybind11.h>
 
 #include "convert.h"
+#include "fns.h"
 #include "schema/registry.h"
 
 namespace varnel::py {
 
-// The Python object behind one `Registry`: the core registry and the
-// per-object access state (0 free, n > 0 shared users, -1 exclusive).
+// The Python object behind one `Registry`: the core registry, the
+// compute-callback table (shared with policy views) and the per-object
+// access state (0 free, n > 0 shared users, -1 exclusive).
 struct PyRegistry {
   schema::Registry core;
+  FnTableHandle fns = std::make_shared<FnTable>();
   int borrow = 0;
 };
 
@@ -42,6 +45,7 @@ class ExclusiveAccess {
 using RegistryClass = pybind11::class_<PyRegistry>;
 
 // Method families, each in its own file under methods/.
+void bind_compute(RegistryClass& cls);
 void bind_naming(pybind11::module_& m);
 void bind_resource(pybind11::module_& m);
 
