@@ -6,9 +6,11 @@ JOBS     ?= 2
 BUILD    := build
 ASAN     := build-asan
 BENCHDIR := build-bench
+FUZZDIR  := build-fuzz
+FUZZTIME ?= 60
 CMAKE_PY := -DPython_EXECUTABLE=$(PYTHON)
 
-.PHONY: deps build test test-core test-py test-asan demo bench
+.PHONY: deps build test test-core test-py test-asan demo bench fuzz
 
 deps:
 	scripts/install-deps
@@ -39,3 +41,10 @@ bench: deps
 	cmake --build $(BENCHDIR) -j$(JOBS)
 	$(BENCHDIR)/varnel_core_bench
 	for f in bench/*.py; do PYTHONPATH=$(BENCHDIR)/python $(PYTHON) $$f || exit 1; done
+
+# The libFuzzer targets under fuzz/, built with clang and AddressSanitizer,
+# each run for $(FUZZTIME) seconds.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_FUZZ=ON -DVARNEL_PYTHON=OFF -DVARNEL_TESTS=OFF
+	cmake --build $(FUZZDIR) -j$(JOBS)
+	fuzz/run $(FUZZDIR) $(FUZZTIME)

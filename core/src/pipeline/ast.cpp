@@ -39,7 +39,7 @@ void read_selection(const Json& value, RelAst& sel, std::size_t level) {
     if (!v.is_object()) fail("RelAst 必须是对象");
     RelAst rel;
     read_selection(v, rel, level + 1);
-    sel.relations.emplace_back(name, std::move(rel));
+    sel.relations.push_back({name, std::move(rel)});
   }
 }
 

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "types.h"
@@ -20,11 +19,12 @@ namespace varnel::pipeline {
 inline constexpr std::size_t kMaxSelectionDepth = 64;
 
 struct RelAst;
+struct RelEntry;
 
 // Argument key (leading "$" removed) -> value token text (a reference such
 // as "@w", or an identifier).
 using Params = std::map<std::string, std::string, std::less<>>;
-using Relations = std::vector<std::pair<std::string, RelAst>>;
+using Relations = std::vector<RelEntry>;
 
 // A relation selection.
 struct RelAst {
@@ -37,6 +37,12 @@ struct RelAst {
   Json to_value() const;
   // Fails with "RelAst 必须是对象" on a non-object.
   static RelAst from_value(const Json& value);
+};
+
+// One relation selection under its name.
+struct RelEntry {
+  std::string name;
+  RelAst ast;
 };
 
 // A parsed query: the root model and its selection.

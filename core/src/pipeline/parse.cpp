@@ -95,7 +95,7 @@ class Parser {
       }
     }
     if (next_is("{")) body(rel, level + 1);
-    sel.relations.emplace_back(std::string(name), std::move(rel));
+    sel.relations.push_back({std::string(name), std::move(rel)});
   }
 
   std::span<const Token> tokens_;

@@ -27,10 +27,10 @@ TEST(AstFromValue, ReadsLeniently) {
   EXPECT_EQ(ast.fields, (std::vector<std::string>{"a", "", ""}));
   ASSERT_EQ(ast.relations.size(), 2u);
   // relations come back in ascending name order
-  EXPECT_EQ(ast.relations[0].first, "b");
-  EXPECT_EQ(ast.relations[0].second.relations.at(0).first, "c");
-  EXPECT_EQ(ast.relations[1].first, "z");
-  EXPECT_TRUE(ast.relations[1].second.fields.empty());
+  EXPECT_EQ(ast.relations[0].name, "b");
+  EXPECT_EQ(ast.relations[0].ast.relations.at(0).name, "c");
+  EXPECT_EQ(ast.relations[1].name, "z");
+  EXPECT_TRUE(ast.relations[1].ast.fields.empty());
   EXPECT_EQ(Ast::from_value(Json::parse(R"({"model": "U", "fields": {}})")).to_value(),
             Json::parse(R"({"model": "U", "params": {}, "fields": [], "relations": {}})"));
 }

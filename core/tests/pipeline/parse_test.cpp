@@ -29,8 +29,8 @@ TEST(Parse, FullQuery) {
       "posts": {"params": {"sort": "@s"}, "fields": ["title"], "relations": {}},
       "author": {"params": {}, "fields": ["name"], "relations": {}}}})"));
   ASSERT_EQ(ast.relations.size(), 2u);
-  EXPECT_EQ(ast.relations[0].first, "posts");
-  EXPECT_EQ(ast.relations[1].first, "author");
+  EXPECT_EQ(ast.relations[0].name, "posts");
+  EXPECT_EQ(ast.relations[1].name, "author");
 }
 
 TEST(Parse, Shapes) {
