@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   passes([&] { pipeline::has_relation_predicate(schema, value); });
   std::set<std::string> refs;
   passes([&] {
-    pipeline::collect_having_agg_refs(value, [](const std::string& k) { return k.size() & 1; },
-                                      refs);
+    pipeline::collect_having_agg_refs(
+        value, [](const std::string& k) { return k.size() & 1; }, refs);
   });
   // The text2query profile only narrows: what it accepts, standard accepts.
   bool shape_t2q = passes([&] { pipeline::validate_condition_shape(schema, value, true); });

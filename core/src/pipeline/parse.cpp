@@ -104,8 +104,12 @@ class Parser {
 
 }  // namespace
 
-Ast parse(std::span<const Token> tokens) { return Parser(tokens).query(); }
+Ast parse(std::span<const Token> tokens) {
+  return Parser(tokens).query();
+}
 
-Ast parse_gql(std::string_view text) { return parse(tokenize(text)); }
+Ast parse_gql(std::string_view text) {
+  return parse(tokenize(text));
+}
 
 }  // namespace varnel::pipeline

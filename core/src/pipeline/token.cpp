@@ -4,14 +4,24 @@ namespace varnel::pipeline {
 
 namespace {
 
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 bool is_punct(char c) {
   return c == '(' || c == ')' || c == '{' || c == '}' || c == ',' || c == ':';
 }
-bool starts_ident(char c) { return is_letter(c) || c == '$' || c == '_'; }
-bool continues_ident(char c) { return starts_ident(c) || is_digit(c) || c == '.'; }
-bool continues_ref(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
+bool starts_ident(char c) {
+  return is_letter(c) || c == '$' || c == '_';
+}
+bool continues_ident(char c) {
+  return starts_ident(c) || is_digit(c) || c == '.';
+}
+bool continues_ref(char c) {
+  return is_letter(c) || is_digit(c) || c == '_';
+}
 
 // End of the run of characters accepted by `keep`, starting at `from`.
 template <class Pred>
@@ -39,6 +49,7 @@ std::string_view kind_name(TokenKind kind) {
 // stray invalid byte is skipped the same way.
 std::vector<Token> tokenize(std::string_view text) {
   std::vector<Token> tokens;
+  tokens.reserve(text.size() / 4);
   std::size_t i = 0;
   while (i < text.size()) {
     char c = text[i];

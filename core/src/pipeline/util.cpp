@@ -30,7 +30,9 @@ bool is_rejected_operator(std::string_view key) {
   return key == "$where" || key == "$function" || key == "$accumulator";
 }
 
-bool is_write_stage(std::string_view key) { return key == "$merge" || key == "$out"; }
+bool is_write_stage(std::string_view key) {
+  return key == "$merge" || key == "$out";
+}
 
 void refuse_write_stage(std::string_view key) {
   if (is_write_stage(key)) {
@@ -83,57 +85,28 @@ void check_field_shape(const schema::Schema& schema, const std::string& key, boo
   }
 }
 
-void check_shape(const schema::Schema& schema, const Json& condition, bool t2q,
-                 std::size_t depth) {
-  check_depth(depth);
-  const auto* obj = as_object(condition);
-  if (obj == nullptr) return;
-  for (const auto& [key, v] : *obj) {
-    if (is_logical_group(key)) {
-      if (v.is_array()) {
-        for (const auto& e : v) check_shape(schema, e, t2q, depth + 1);
-      }
-    } else if (key == "$not") {
-      // A negated condition reads the same fields as the condition itself.
-      check_shape(schema, v, t2q, depth + 1);
-    } else if (!key.starts_with('$') && !schema.relations.contains(key)) {
-      check_field_shape(schema, key, t2q);
-    }
-  }
-}
-
-bool relation_predicate_in(const schema::Schema& schema, const Json& condition,
-                           std::size_t depth) {
+// Visits the entries of a condition object in ascending key order, going
+// into the elements of "$and", "$or" and "$nor" arrays and, when `into_not`,
+// into the value of "$not". `visit(key)` returns true to stop the walk, which
+// then returns true.
+template <class Visit>
+bool walk_logical(const Json& condition, bool into_not, const Visit& visit, std::size_t depth = 0) {
   check_depth(depth);
   const auto* obj = as_object(condition);
   if (obj == nullptr) return false;
   for (const auto& [key, v] : *obj) {
-    if (schema.relations.contains(key)) return true;
-    if (is_logical_group(key) && v.is_array()) {
+    if (is_logical_group(key)) {
+      if (!v.is_array()) continue;
       for (const auto& e : v) {
-        if (relation_predicate_in(schema, e, depth + 1)) return true;
+        if (walk_logical(e, into_not, visit, depth + 1)) return true;
       }
-    } else if (key == "$not" && relation_predicate_in(schema, v, depth + 1)) {
+    } else if (into_not && key == "$not") {
+      if (walk_logical(v, into_not, visit, depth + 1)) return true;
+    } else if (visit(key)) {
       return true;
     }
   }
   return false;
-}
-
-void collect_refs(const Json& condition, const std::function<bool(const std::string&)>& pred,
-                  std::set<std::string>& refs, std::size_t depth) {
-  check_depth(depth);
-  const auto* obj = as_object(condition);
-  if (obj == nullptr) return;
-  for (const auto& [key, v] : *obj) {
-    if (is_logical_group(key)) {
-      if (v.is_array()) {
-        for (const auto& e : v) collect_refs(e, pred, refs, depth + 1);
-      }
-    } else if (!key.starts_with('$') && pred(key)) {
-      refs.insert(key);
-    }
-  }
 }
 
 Json single(std::string_view key, Json value) {
@@ -163,13 +136,23 @@ std::optional<std::string_view> root_field_type(const schema::Schema& schema,
 }
 
 bool has_relation_predicate(const schema::Schema& schema, const Json& condition) {
-  return relation_predicate_in(schema, condition, 0);
+  return walk_logical(condition, true,
+                      [&](const std::string& key) { return schema.relations.contains(key); });
 }
 
-void validate_condition(const Json& condition) { check_value(condition, 0, false); }
+void validate_condition(const Json& condition) {
+  check_value(condition, 0, false);
+}
 
+// A negated condition reads the same fields as the condition itself, so the
+// walk goes into "$not" too.
 void validate_condition_shape(const schema::Schema& schema, const Json& condition, bool t2q) {
-  check_shape(schema, condition, t2q, 0);
+  walk_logical(condition, true, [&](const std::string& key) {
+    if (!key.starts_with('$') && !schema.relations.contains(key)) {
+      check_field_shape(schema, key, t2q);
+    }
+    return false;
+  });
 }
 
 void validate_sort_shape(const schema::Schema& schema, const Json& sort, bool t2q) {
@@ -261,7 +244,10 @@ void append_order(Json& stages, const Json* sort, const Json* skip, const Json* 
 void collect_having_agg_refs(const Json& condition,
                              const std::function<bool(const std::string&)>& pred,
                              std::set<std::string>& refs) {
-  collect_refs(condition, pred, refs, 0);
+  walk_logical(condition, false, [&](const std::string& key) {
+    if (!key.starts_with('$') && pred(key)) refs.insert(key);
+    return false;
+  });
 }
 
 }  // namespace varnel::pipeline

@@ -32,9 +32,11 @@ TEST(Tokenize, CharacterClasses) {
       {"@a.b @ @$x", R"([{"t":"ref","v":"@a"},{"t":"id","v":"b"},{"t":"ref","v":"@"},
                         {"t":"ref","v":"@"},{"t":"id","v":"$x"}])"},
       // non-ASCII characters split identifiers and are dropped
-      {"na\xC3\xA9me \xE4\xB8\xAD{", R"([{"t":"id","v":"na"},{"t":"id","v":"me"},{"t":"p","v":"{"}])"},
+      {"na\xC3\xA9me \xE4\xB8\xAD{",
+       R"([{"t":"id","v":"na"},{"t":"id","v":"me"},{"t":"p","v":"{"}])"},
       // stray bytes that are not UTF-8 are dropped the same way
-      {std::string_view("a\xFF\x80:\0b", 6), R"([{"t":"id","v":"a"},{"t":"p","v":":"},{"t":"id","v":"b"}])"},
+      {std::string_view("a\xFF\x80:\0b", 6),
+       R"([{"t":"id","v":"a"},{"t":"p","v":":"},{"t":"id","v":"b"}])"},
       {"", "[]"},
   };
   for (const auto& c : cases) EXPECT_EQ(tokens_value(c.text), Json::parse(c.tokens)) << c.text;

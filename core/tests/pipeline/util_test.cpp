@@ -42,7 +42,8 @@ const std::string kU3 =
     "ERR_TEXT2QUERY:text2query 档功能收缩 [U3 对象点号路径条件]：对象点号路径 "
     "\"address.city\" 不支持过滤条件（U3/D2）";
 const std::string kArrayIndex =
-    "数组字段索引路径 \"tags.0\" 不支持过滤条件（各后端数组索引语义不一致；请改用整值过滤或对象点号路径）";
+    "数组字段索引路径 \"tags.0\" "
+    "不支持过滤条件（各后端数组索引语义不一致；请改用整值过滤或对象点号路径）";
 
 std::string rejected(std::string_view op) {
   return format("条件包含被拒绝的操作符 {}（服务端执行类，命中拒绝名单）：请改用结构化条件", {op});
@@ -54,11 +55,13 @@ std::string write_stage(std::string_view op) {
   return format("聚合阶段 {}（写副作用）被拒绝：不允许在查询/聚合中写落盘", {op});
 }
 
+// A JSON text and the failure it should give ("" for none).
+struct Case {
+  const char* json;
+  std::string message;
+};
+
 TEST(ValidateCondition, RefusedOperatorsAndEmptyGroups) {
-  struct Case {
-    const char* condition;
-    std::string message;
-  };
   const Case cases[] = {
       {R"({"$or": [{"a": 1}, {"$where": "x"}]})", rejected("$where")},
       {R"({"$whereabouts": 1, "a": {"$regex": "x"}})", ""},
@@ -73,8 +76,7 @@ TEST(ValidateCondition, RefusedOperatorsAndEmptyGroups) {
       {"null", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(error_of([&] { validate_condition(Json::parse(c.condition)); }), c.message)
-        << c.condition;
+    EXPECT_EQ(error_of([&] { validate_condition(Json::parse(c.json)); }), c.message) << c.json;
   }
 }
 
@@ -123,10 +125,6 @@ TEST(ValidateSortShape, ObjectPathsUnderText2Query) {
 }
 
 TEST(ValidatePipelineStages, WriteStagesAndConditions) {
-  struct Case {
-    const char* stages;
-    std::string message;
-  };
   const Case cases[] = {
       {R"([{"$match": {"a": 1}}, {"$out": "copy"}])", write_stage("$out")},
       {R"([{"$match": {"$function": {}}}])", rejected("$function")},
@@ -144,8 +142,8 @@ TEST(ValidatePipelineStages, WriteStagesAndConditions) {
       {R"({"$out": "x"})", ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(error_of([&] { validate_pipeline_stages(Json::parse(c.stages)); }), c.message)
-        << c.stages;
+    EXPECT_EQ(error_of([&] { validate_pipeline_stages(Json::parse(c.json)); }), c.message)
+        << c.json;
   }
 }
 
@@ -163,7 +161,10 @@ TEST(Walks, DeepValuesFailInsteadOfExhaustingTheStack) {
   EXPECT_EQ(error_of([&] { validate_condition_shape(s, groups, true); }), message);
   EXPECT_EQ(error_of([&] { has_relation_predicate(s, groups); }), message);
   std::set<std::string> refs;
-  EXPECT_EQ(error_of([&] { collect_having_agg_refs(groups, [](auto&) { return true; }, refs); }),
+  EXPECT_EQ(error_of([&] {
+              collect_having_agg_refs(
+                  groups, [](auto&) { return true; }, refs);
+            }),
             message);
 }
 
@@ -231,9 +232,17 @@ TEST(ProfileGuards, RelationNesting) {
 
 TEST(Helpers, DefaultsAndFieldTypes) {
   const std::pair<const char*, Json> defaults[] = {
-      {"int", 0},     {"long", 0},        {"float", 0},        {"double", 0},
-      {"string", ""}, {"boolean", false}, {"array", Json::array()}, {"object", Json::object()},
-      {"number", nullptr}, {"any", nullptr}, {"Int", nullptr},
+      {"int", 0},
+      {"long", 0},
+      {"float", 0},
+      {"double", 0},
+      {"string", ""},
+      {"boolean", false},
+      {"array", Json::array()},
+      {"object", Json::object()},
+      {"number", nullptr},
+      {"any", nullptr},
+      {"Int", nullptr},
   };
   for (const auto& [type, value] : defaults) EXPECT_EQ(get_default(type), value) << type;
   Schema s = user_schema();
@@ -272,9 +281,11 @@ TEST(Helpers, CollectHavingAggRefs) {
   std::set<std::string> refs;
   Json having = Json::parse(R"({"total": {"$gt": 1}, "name": 1, "$expr": {"count": 1},
       "$or": [{"count": 2}, {"$nor": [{"avg": 1}]}, 5], "$and": {"sum": 1}})");
-  collect_having_agg_refs(having, [](const std::string& k) { return k != "name"; }, refs);
+  collect_having_agg_refs(
+      having, [](const std::string& k) { return k != "name"; }, refs);
   EXPECT_EQ(refs, (std::set<std::string>{"avg", "count", "total"}));
-  collect_having_agg_refs(Json::array({having}), [](auto&) { return true; }, refs);
+  collect_having_agg_refs(
+      Json::array({having}), [](auto&) { return true; }, refs);
   EXPECT_EQ(refs.size(), 3u);
 }
 
