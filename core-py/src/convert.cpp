@@ -184,15 +184,18 @@ pyb::object sorted_set(const std::optional<std::set<std::string>>& names) {
   return out;
 }
 
-schema::Location location_from_value(pyb::handle h) {
-  Json v = py_to_json(h);
+std::optional<permission::Context> context_arg(pyb::handle h) {
+  if (h.is_none()) return std::nullopt;
+  return permission::context_from_value(py_to_json(h));
+}
+
+schema::Location location_from_value(pyb::handle h) { return location_from_json(py_to_json(h)); }
+
+schema::Location location_from_json(const Json& v) {
   if (!v.is_object()) throw pyb::type_error("location 必须是对象");
   auto text = [&](std::string_view key) -> std::optional<std::string> {
-    const Json* s = find_key(v, key);
-    if (s != nullptr && s->is_string() && !s->get_ref<const std::string&>().empty()) {
-      return s->get<std::string>();
-    }
-    return std::nullopt;
+    const std::string* s = non_empty_string(find_key(v, key));
+    return s != nullptr ? std::optional<std::string>(*s) : std::nullopt;
   };
   schema::Location loc;
   loc.source = text("source").value_or("default");
@@ -200,11 +203,8 @@ schema::Location location_from_value(pyb::handle h) {
   loc.schema = text("schema");
   if (auto role = text("role")) loc.role = schema::parse_role(*role);
   if (const Json* p = find_key(v, "priority"); p != nullptr && !p->is_null()) {
-    bool fits = p->is_number_integer() &&
-                (!p->is_number_unsigned() ||
-                 p->get<std::uint64_t>() <= static_cast<std::uint64_t>(INT64_MAX));
-    if (!fits) throw pyb::type_error("location.priority 必须是整数");
-    loc.priority = p->get<std::int64_t>();
+    loc.priority = as_int64(*p);
+    if (!loc.priority) throw pyb::type_error("location.priority 必须是整数");
   }
   return loc;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "error.h"
+#include "permission.h"
 #include "schema/definition.h"
 #include "types.h"
 
@@ -33,7 +34,13 @@ std::optional<Json> optional_json(pyb::handle h);
 // A set of names as a sorted list of str, or None when absent.
 pyb::object sorted_set(const std::optional<std::set<std::string>>& names);
 
+// A `ctx` argument: None is no context; anything else is converted and
+// read as a request context (a non-object reads as no context).
+std::optional<permission::Context> context_arg(pyb::handle h);
+
 schema::Location location_from_value(pyb::handle h);
+// The same from an already converted value.
+schema::Location location_from_json(const Json& v);
 pyb::object location_to_value(const schema::Location& loc);
 
 // Argument extraction with TypeError naming the argument.

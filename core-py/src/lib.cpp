@@ -133,6 +133,9 @@ PYBIND11_MODULE(varnel_py, m) {
   vp::RegistryClass cls(m, "Registry");
   vp::bind_registry(cls);
   vp::bind_compute(cls);
+  vp::bind_datasource(cls);
+  vp::bind_load(cls);
+  vp::bind_perm(cls);
 
   m.def("system_context", [] {
     pybind11::dict d;

@@ -3,6 +3,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+#include <string_view>
+#include <utility>
+
 #include "convert.h"
 #include "fns.h"
 #include "schema/registry.h"
@@ -44,9 +48,24 @@ class ExclusiveAccess {
 
 using RegistryClass = pybind11::class_<PyRegistry>;
 
+// Binds a Registry method under the name that starts `text_signature`
+// ("plan_load($self, config, files)"), which becomes its
+// `__text_signature__`.
+template <typename F, typename... Extra>
+void def_method(RegistryClass& cls, std::string_view text_signature, F&& f, const Extra&... extra) {
+  pybind11::options options;
+  options.disable_function_signatures();
+  std::string name(text_signature.substr(0, text_signature.find('(')));
+  std::string doc = std::string(text_signature) + "\n--\n\n";
+  cls.def(name.c_str(), std::forward<F>(f), pybind11::doc(doc.c_str()), extra...);
+}
+
 // Method families, each in its own file under methods/.
 void bind_compute(RegistryClass& cls);
 void bind_naming(pybind11::module_& m);
+void bind_perm(RegistryClass& cls);
+void bind_load(RegistryClass& cls);
+void bind_datasource(RegistryClass& cls);
 void bind_resource(pybind11::module_& m);
 
 }  // namespace varnel::py

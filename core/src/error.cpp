@@ -51,6 +51,47 @@ std::string format(std::string_view tmpl, std::initializer_list<std::string_view
   return out;
 }
 
+std::string debug_quoted(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    unsigned code = c;
+    bool c1 = false;  // C1 controls are two bytes in UTF-8: C2 80 to C2 9F
+    if (c == 0xc2 && i + 1 < text.size()) {
+      auto n = static_cast<unsigned char>(text[i + 1]);
+      c1 = n >= 0x80 && n <= 0x9f;
+      if (c1) code = n;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (code < 0x20 || code == 0x7f || c1) {
+      out += "\\u{";
+      if (code >= 0x10) out += kHex[code >> 4];
+      out += kHex[code & 0xf];
+      out += '}';
+      if (c1) ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string debug_optional(std::optional<std::string_view> text) {
+  return text ? "Some(" + debug_quoted(*text) + ")" : std::string("None");
+}
+
 void fail(std::string_view tmpl, std::initializer_list<std::string_view> args) {
   throw CoreError(format(tmpl, args));
 }

@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,14 @@ class CoreError : public std::exception {
 // Fills each "{}" of the template with the next argument, in order.
 // Braces in the arguments are copied as they are.
 std::string format(std::string_view tmpl, std::initializer_list<std::string_view> args);
+
+// The text between double quotes, a double quote and a backslash escaped
+// with a backslash, tab, carriage return and line feed as \t, \r, \n and
+// other control characters as \u{hex}; everything else as it is.
+std::string debug_quoted(std::string_view text);
+
+// An optional text in messages: None, or Some("...") quoted as above.
+std::string debug_optional(std::optional<std::string_view> text);
 
 // Throws CoreError(format(tmpl, args)).
 [[noreturn]] void fail(std::string_view tmpl, std::initializer_list<std::string_view> args = {});

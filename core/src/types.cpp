@@ -34,4 +34,29 @@ bool is_truthy_key(const Json& obj, std::string_view key) {
   return v != nullptr && is_truthy(*v);
 }
 
+const std::string* non_empty_string(const Json* v) {
+  if (v == nullptr || !v->is_string()) return nullptr;
+  const auto& s = v->get_ref<const std::string&>();
+  return s.empty() ? nullptr : &s;
+}
+
+std::optional<std::int64_t> as_int64(const Json& v) {
+  if (v.is_number_unsigned()) {
+    auto u = v.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+    return static_cast<std::int64_t>(u);
+  }
+  if (v.is_number_integer()) return v.get<std::int64_t>();
+  return std::nullopt;
+}
+
+std::vector<std::string> string_elements(const Json& array) {
+  std::vector<std::string> out;
+  if (!array.is_array()) return out;
+  for (const auto& e : array) {
+    if (e.is_string()) out.push_back(e.get<std::string>());
+  }
+  return out;
+}
+
 }  // namespace varnel

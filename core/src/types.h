@@ -2,7 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,5 +30,16 @@ bool is_truthy_key(const Json& obj, std::string_view key);
 
 // obj[key] when obj is an object holding key, else nullptr.
 const Json* find_key(const Json& obj, std::string_view key);
+
+// The text of v when it is a non-empty string, else nullptr.
+const std::string* non_empty_string(const Json* v);
+
+// The value of an integer that fits a signed 64-bit integer; nullopt for
+// larger integers, floating numbers and every other type.
+std::optional<std::int64_t> as_int64(const Json& v);
+
+// The string elements of an array, in order; others are dropped. A
+// non-array gives none.
+std::vector<std::string> string_elements(const Json& array);
 
 }  // namespace varnel

@@ -54,6 +54,8 @@ void encode(char32_t cp, std::string& out) {
   }
 }
 
+}  // namespace
+
 // Unicode lower-casing of a whole text. ASCII is mapped directly; other
 // scalars use the C library's Unicode case tables, plus the one mapping
 // that expands (capital I with dot above) and the final form of sigma.
@@ -85,6 +87,8 @@ std::string lower_unicode(std::string_view text) {
   }
   return out;
 }
+
+namespace {
 
 struct Keyword {
   std::string_view word;

@@ -19,6 +19,10 @@ std::string to_snake(const Tokens& tokens);
 std::string to_camel(const Tokens& tokens);
 std::string to_pascal(const Tokens& tokens);
 
+// Full Unicode lower-casing (capital I with dot above expands, a final
+// sigma takes its final form).
+std::string lower_unicode(std::string_view text);
+
 // The text with its first character upper-cased when it is a-z.
 std::string cap(std::string_view text);
 

@@ -83,4 +83,38 @@ struct Schema {
   const ComputeDef* find_compute(std::string_view name) const;
 };
 
+// Reads a definition's "fields" value (nullptr when missing) into the
+// field table. A non-object gives an empty table; an entry that is neither
+// a type string nor an object fails, and so does a strategy other than
+// "autoincrement".
+FieldTable normalize_fields(const Json* value);
+
+// Normalises a definition into its schema, placed at `location`. Fails
+// with the first refused value's message; wrong types in optional keys
+// fall back to their defaults.
+Schema build_schema(const Json& defn, std::string_view name, std::string_view collection,
+                    const Location& location);
+
+// Every ordinary model has an archive companion `<Name>Deleted` stored in
+// `<collection>_deleted`.
+inline constexpr std::string_view kArchiveSuffix = "Deleted";
+inline constexpr std::string_view kArchiveCollectionSuffix = "_deleted";
+
+// Whether a primary definition registered under `name` derives an archive
+// companion: not itself an archive ("_isArchive" falsy, name not ending
+// with "Deleted").
+bool derives_archive(const Json& defn, std::string_view name);
+
+struct ArchiveDefinition {
+  std::string name;        // the model name followed by "Deleted"
+  std::string collection;  // the collection followed by "_deleted"
+  Json defn;
+};
+
+// The companion of the model `name` stored in `collection`: its definition
+// keeps the fields (with "deletedAt" added, without an id strategy) and the
+// indexes of `defn`, and has no rules, relations, computes or triggers.
+ArchiveDefinition archive_definition(const Json& defn, std::string_view name,
+                                     std::string_view collection);
+
 }  // namespace varnel::schema

@@ -83,16 +83,6 @@ void validate_cron_field(std::string_view field, CronRange range) {
   }
 }
 
-std::vector<std::string> string_elements(const Json& array) {
-  std::vector<std::string> out;
-  for (const auto& e : array) {
-    if (e.is_string()) out.push_back(e.get<std::string>());
-  }
-  return out;
-}
-
-bool non_empty_string(const Json* v) { return v != nullptr && v->is_string() && !v->get_ref<const std::string&>().empty(); }
-
 TriggerDef parse_trigger(const Json& t, std::string_view event, const std::string& label,
                          const FieldTable& fields) {
   const Json* data = find_key(t, "data");
