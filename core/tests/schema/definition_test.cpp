@@ -11,7 +11,7 @@ using testing::error_of;
 using testing::parse;
 
 Schema build(const Json& defn, const Location& loc = {}) {
-  return build_schema(defn, defn.value("name", "A"), defn.value("collection", "A"), loc);
+  return build_schema(defn, "A", "A", loc);
 }
 
 std::string build_error(const char* defn) {
@@ -246,8 +246,9 @@ TEST(BuildSchema, TriggersSeeTheNormalisedFields) {
 }
 
 TEST(BuildSchema, NameConflictsAcrossFieldsRelationsComputes) {
+  // Fields are checked in ascending byte order: "userName" before "user_name".
   EXPECT_EQ(build_error(R"({"fields": {"userName": "string", "user_name": "string"}})"),
-            "ERR_NAME_CONFLICT:名称 \"userName\" 与 \"user_name\" 归一后相同（username）");
+            "ERR_NAME_CONFLICT:名称 \"user_name\" 与 \"userName\" 归一后相同（username）");
   EXPECT_EQ(build_error(R"({"fields": {"userName": "string"}, "relations": {"user_name": {}}})"),
             "ERR_NAME_CONFLICT:名称 \"user_name\" 与 \"userName\" 归一后相同（username）");
   EXPECT_EQ(build_error(R"({"relations": {"owner": {}}, "computes": {"Owner": {}}})"),
@@ -256,7 +257,7 @@ TEST(BuildSchema, NameConflictsAcrossFieldsRelationsComputes) {
             "ERR_NAME_CONFLICT:名称 \"fnRef\" 归一后命中契约保留键 \"fnref\"");
   // The timestamp fields take part too.
   EXPECT_EQ(build_error(R"({"fields": {"created_at": "number"}})"),
-            "ERR_NAME_CONFLICT:名称 \"createdAt\" 与 \"created_at\" 归一后相同（createdat）");
+            "ERR_NAME_CONFLICT:名称 \"created_at\" 与 \"createdAt\" 归一后相同（createdat）");
   EXPECT_EQ(build_error(R"({"fields": {"_id": "string", "id": "string"}})"), "");
 }
 
