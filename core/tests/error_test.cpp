@@ -44,5 +44,15 @@ TEST(CoreError, CarriesMessageAndKind) {
   }
 }
 
+TEST(DebugQuoted, EscapesQuotesBackslashesAndControls) {
+  EXPECT_EQ(debug_quoted("plain 中文"), "\"plain 中文\"");
+  EXPECT_EQ(debug_quoted("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(debug_quoted("\t\r\n"), "\"\\t\\r\\n\"");
+  EXPECT_EQ(debug_quoted(std::string("\0\x01\x1f\x7f", 4)), "\"\\u{0}\\u{1}\\u{1f}\\u{7f}\"");
+  EXPECT_EQ(debug_quoted("x\u0085y'"), "\"x\\u{85}y'\"");
+  EXPECT_EQ(debug_optional(std::nullopt), "None");
+  EXPECT_EQ(debug_optional("db"), "Some(\"db\")");
+}
+
 }  // namespace
 }  // namespace varnel
