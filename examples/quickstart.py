@@ -1,6 +1,9 @@
-"""A first tour of varnel_py: a registry, its policy, names and resources."""
+"""A first tour of varnel_py: a registry, its policy, names and resources,
+then a store loaded from disk (load_store.py)."""
 
 import varnel_py
+
+import load_store
 
 
 def main():
@@ -30,6 +33,9 @@ def main():
            "query": {"w": 200}}
     for ref in ["3f786850e387550fdab836ed7e6dc881de23001b", "https://img.example.test/a.png"]:
         print(f"  {ref[:24]:26} -> {varnel_py.resource_compose_url(ref, cfg)}")
+
+    print("\n" + "-" * 60)
+    load_store.main()
 
 
 if __name__ == "__main__":
