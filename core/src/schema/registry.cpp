@@ -65,6 +65,33 @@ struct Planned {
   std::vector<Location> locations;
 };
 
+// New placements of one name about to be committed.
+struct Pending {
+  std::string_view name;
+  std::string_view collection;
+  const std::vector<Location>* locations;
+};
+
+// Checks every storage slot of the catalog as it would be after the pending
+// changes: the entries left as they are, then the pending ones in order.
+void check_slots_after(const Catalog& catalog, const std::vector<Pending>& pending) {
+  std::set<std::string_view, std::less<>> changed;
+  for (const Pending& p : pending) changed.insert(p.name);
+  std::vector<Placement> placements;
+  for (const auto& [name, entry] : catalog.entries) {
+    if (changed.contains(name)) continue;
+    for (const Location& loc : entry.locations) {
+      placements.push_back({name, entry.schema.collection, &loc});
+    }
+  }
+  for (const Pending& p : pending) {
+    for (const Location& loc : *p.locations) placements.push_back({p.name, p.collection, &loc});
+  }
+  if (auto conflict = detect_location_conflict(placements)) {
+    throw CoreError(location_conflict_message(*conflict));
+  }
+}
+
 bool same_place(const Location& a, const Location& b) {
   return a.source == b.source && a.database == b.database && a.schema == b.schema;
 }
@@ -252,22 +279,10 @@ void Registry::register_batch(const std::vector<LoadItem>& items,
     }
   }
 
-  // Every storage slot of the catalog as it would be after the batch.
-  std::set<std::string_view, std::less<>> planned_names;
-  for (const Planned& p : planned) planned_names.insert(p.name);
-  std::vector<Placement> placements;
-  for (const auto& [name, entry] : catalog_->entries) {
-    if (planned_names.contains(name)) continue;
-    for (const Location& loc : entry.locations) {
-      placements.push_back({name, entry.schema.collection, &loc});
-    }
-  }
-  for (const Planned& p : planned) {
-    for (const Location& loc : p.locations) placements.push_back({p.name, p.schema.collection, &loc});
-  }
-  if (auto conflict = detect_location_conflict(placements)) {
-    throw CoreError(location_conflict_message(*conflict));
-  }
+  std::vector<Pending> pending;
+  pending.reserve(planned.size());
+  for (const Planned& p : planned) pending.push_back({p.name, p.schema.collection, &p.locations});
+  check_slots_after(*catalog_, pending);
 
   Catalog& catalog = catalog_for_change();
   for (Planned& p : planned) {
@@ -314,12 +329,24 @@ void Registry::apply_link_decls(const LinkDecls& links) {
         locations.push_back(decl);
       }
     }
+    scheduled.emplace_back(name, std::move(locations));
     if (!name.ends_with(kArchiveSuffix)) {
       std::string archive = name + std::string(kArchiveSuffix);
-      if (has(archive) && !declared(archive)) scheduled.emplace_back(std::move(archive), locations);
+      if (has(archive) && !declared(archive)) {
+        std::vector<Location> same = scheduled.back().second;
+        scheduled.emplace_back(std::move(archive), std::move(same));
+      }
     }
-    scheduled.emplace_back(name, std::move(locations));
   }
+  // Links must not put two names on one slot: every later registration
+  // would be refused for it.
+  std::vector<Pending> pending;
+  pending.reserve(scheduled.size());
+  for (const auto& [name, locations] : scheduled) {
+    pending.push_back({name, get(name).collection, &locations});
+  }
+  check_slots_after(*catalog_, pending);
+
   Catalog& catalog = catalog_for_change();
   for (auto& [name, locations] : scheduled) {
     catalog.entries.find(name)->second.locations = std::move(locations);

@@ -399,6 +399,20 @@ TEST(ApplyLinkDecls, RefusalsChangeNothing) {
             "ERR_POLICY_VIEW_READONLY: 非 base 策略视图禁止注册/清空 schema（目录唯一真源在 base Registry）");
 }
 
+TEST(ApplyLinkDecls, NeverPutsTwoNamesOnOneSlot) {
+  Registry r;
+  r.register_batch({item(R"({"name": "A", "collection": "c"})", at("s", "d")),
+                    item(R"({"name": "B", "collection": "c"})", at("s", "e"))},
+                   nullptr);
+  const std::string before = dump(r);
+  EXPECT_EQ(testing::error_of([&] {
+              r.apply_link_decls(links({{"B", {link("s", "d", Role::Replica)}}}));
+            }),
+            "定位冲突: (s, Some(\"d\"), None, c) 已被 schema `A` 占用");
+  EXPECT_EQ(dump(r), before);
+  r.register_batch({item(R"({"name": "C"})", at("s", "d"))}, nullptr);  // still possible
+}
+
 TEST(ResolveReadLinks, OrderAndUnreachableSources) {
   Registry r;
   reg(r, R"({"name": "Order"})");
