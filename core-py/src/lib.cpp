@@ -133,6 +133,7 @@ PYBIND11_MODULE(varnel_py, m) {
   vp::RegistryClass cls(m, "Registry");
   vp::bind_registry(cls);
   vp::bind_compute(cls);
+  vp::bind_local(cls);
 
   m.def("system_context", [] {
     pybind11::dict d;

@@ -48,5 +48,6 @@ using RegistryClass = pybind11::class_<PyRegistry>;
 void bind_compute(RegistryClass& cls);
 void bind_naming(pybind11::module_& m);
 void bind_resource(pybind11::module_& m);
+void bind_local(RegistryClass& cls);
 
 }  // namespace varnel::py

@@ -1,0 +1,30 @@
+// Command objects run against in-memory collections: the read kinds on top
+// of filters and pipelines, the write kinds with their update operators,
+// and the result envelope {"changed", "collections", "result"}.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "types.h"
+
+namespace varnel::local {
+
+// The most documents a collection may hold after a write.
+inline constexpr std::size_t kMaxLocalCollectionDocs = 100000;
+
+// Runs the command against the collections (an object of name -> array of
+// documents). The collections are taken by value and handed back in the
+// envelope, changed only by a successful write; a failed command throws
+// CoreError and produces nothing.
+Json eval_command(Json collections, const Json& command);
+
+Json envelope(Json result, Json changed, Json collections);
+
+// null -> {}, an object as is, anything else refused.
+Json normalize_doc(const Json& value);
+
+// Throws when a collection would hold more than kMaxLocalCollectionDocs.
+void guard_docs(std::string_view name, std::size_t count);
+
+}  // namespace varnel::local
