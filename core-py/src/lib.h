@@ -46,8 +46,8 @@ using RegistryClass = pybind11::class_<PyRegistry>;
 
 // Method families, each in its own file under methods/.
 void bind_compute(RegistryClass& cls);
+void bind_local(RegistryClass& cls);
 void bind_naming(pybind11::module_& m);
 void bind_resource(pybind11::module_& m);
-void bind_local(RegistryClass& cls);
 
 }  // namespace varnel::py
