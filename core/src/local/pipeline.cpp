@@ -727,8 +727,11 @@ class Runner {
     for (const Json* r : rows) {
       const Json* v = get_path(*r, path);
       if (v != nullptr && v->is_array() && !v->empty()) {
+        // The row is copied once without the array, then once per element.
+        Json shell = *r;
+        *get_path(shell, path) = nullptr;
         for (const Json& e : v->get_ref<const Array&>()) {
-          Json row = *r;
+          Json row = shell;
           *get_path(row, path) = e;
           out.push_back(keep(std::move(row)));
         }
