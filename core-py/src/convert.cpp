@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string_view>
+#include <unordered_map>
 
 namespace varnel::py {
 
@@ -144,54 +145,80 @@ class ToJson {
   }
 };
 
-PyObject* to_py(const Json& v) {
-  switch (v.type()) {
-    case Json::value_t::boolean:
-      return Py_NewRef(v.get<bool>() ? Py_True : Py_False);
-    case Json::value_t::number_integer:
-      return PyLong_FromLongLong(v.get<std::int64_t>());
-    case Json::value_t::number_unsigned:
-      return PyLong_FromUnsignedLongLong(v.get<std::uint64_t>());
-    case Json::value_t::number_float:
-      return PyFloat_FromDouble(v.get<double>());
-    case Json::value_t::string: {
-      const auto& s = v.get_ref<const std::string&>();
-      return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-    }
-    case Json::value_t::array: {
-      const auto& arr = v.get_ref<const Json::array_t&>();
-      PyObject* list = PyList_New(static_cast<Py_ssize_t>(arr.size()));
-      if (list == nullptr) return nullptr;
-      for (std::size_t i = 0; i < arr.size(); ++i) {
-        PyObject* item = to_py(arr[i]);
-        if (item == nullptr) {
-          Py_DECREF(list);
-          return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-      }
-      return list;
-    }
-    case Json::value_t::object: {
-      PyObject* dict = PyDict_New();
-      if (dict == nullptr) return nullptr;
-      for (const auto& [k, val] : v.get_ref<const Json::object_t&>()) {
-        PyObject* key = PyUnicode_FromStringAndSize(k.data(), static_cast<Py_ssize_t>(k.size()));
-        PyObject* item = key != nullptr ? to_py(val) : nullptr;
-        int rc = item != nullptr ? PyDict_SetItem(dict, key, item) : -1;
-        Py_XDECREF(key);
-        Py_XDECREF(item);
-        if (rc != 0) {
-          Py_DECREF(dict);
-          return nullptr;
-        }
-      }
-      return dict;
-    }
-    default:
-      return Py_NewRef(Py_None);
+// JSON -> Python. Object keys are made once per conversion and shared by
+// every dict that holds them, which spares an allocation and a hash per key.
+class ToPy {
+ public:
+  ToPy() = default;
+  ToPy(const ToPy&) = delete;
+  ToPy& operator=(const ToPy&) = delete;
+  ~ToPy() {
+    for (auto& [text, key] : keys_) Py_DECREF(key);
   }
-}
+
+  PyObject* convert(const Json& v) {
+    switch (v.type()) {
+      case Json::value_t::boolean:
+        return Py_NewRef(v.get<bool>() ? Py_True : Py_False);
+      case Json::value_t::number_integer:
+        return PyLong_FromLongLong(v.get<std::int64_t>());
+      case Json::value_t::number_unsigned:
+        return PyLong_FromUnsignedLongLong(v.get<std::uint64_t>());
+      case Json::value_t::number_float:
+        return PyFloat_FromDouble(v.get<double>());
+      case Json::value_t::string:
+        return text(v.get_ref<const std::string&>());
+      case Json::value_t::array: {
+        const auto& arr = v.get_ref<const Json::array_t&>();
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(arr.size()));
+        if (list == nullptr) return nullptr;
+        for (std::size_t i = 0; i < arr.size(); ++i) {
+          PyObject* item = convert(arr[i]);
+          if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+          }
+          PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+        }
+        return list;
+      }
+      case Json::value_t::object: {
+        const auto& map = v.get_ref<const Json::object_t&>();
+        PyObject* dict = _PyDict_NewPresized(static_cast<Py_ssize_t>(map.size()));
+        if (dict == nullptr) return nullptr;
+        for (const auto& [k, val] : map) {
+          PyObject* key = key_of(k);
+          PyObject* item = key != nullptr ? convert(val) : nullptr;
+          int rc = item != nullptr ? PyDict_SetItem(dict, key, item) : -1;
+          Py_XDECREF(item);
+          if (rc != 0) {
+            Py_DECREF(dict);
+            return nullptr;
+          }
+        }
+        return dict;
+      }
+      default:
+        return Py_NewRef(Py_None);
+    }
+  }
+
+ private:
+  static PyObject* text(std::string_view s) {
+    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+  }
+
+  // A borrowed reference, owned by the cache.
+  PyObject* key_of(const std::string& k) {
+    auto it = keys_.find(k);
+    if (it != keys_.end()) return it->second;
+    PyObject* key = text(k);
+    if (key != nullptr) keys_.emplace(k, key);
+    return key;
+  }
+
+  std::unordered_map<std::string_view, PyObject*> keys_;  // views of the converted value's keys
+};
 
 }  // namespace
 
@@ -205,7 +232,7 @@ Json py_to_json(PyObject* obj, bool& exact) {
 }
 
 pyb::object json_to_py(const Json& value) {
-  PyObject* obj = to_py(value);
+  PyObject* obj = ToPy().convert(value);
   if (obj == nullptr) throw pyb::error_already_set();
   return pyb::reinterpret_steal<pyb::object>(obj);
 }

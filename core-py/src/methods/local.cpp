@@ -9,11 +9,27 @@ using pyb::arg;
 
 namespace {
 
-// The envelope as a dict. A collection the command did not change is
-// handed back as the very object the caller passed when that object
-// converts exactly (see py_to_json), which spares converting every
-// collection back on each call.
-pyb::object envelope_to_py(const Json& env, pyb::handle given, bool exact) {
+// The written collection as a list: documents the command did not touch
+// are the caller's own objects, the others are converted.
+pyb::object written_to_py(const Json& rows, const local::Origins& origins, PyObject* given) {
+  const auto& docs = rows.get_ref<const Json::array_t&>();
+  pyb::list out(docs.size());
+  for (std::size_t i = 0; i < docs.size(); ++i) {
+    std::ptrdiff_t from = i < origins.size() ? origins[i] : -1;
+    out[i] = from >= 0 && given != nullptr
+                 ? pyb::reinterpret_borrow<pyb::object>(PyList_GET_ITEM(given, from))
+                 : json_to_py(docs[i]);
+  }
+  return out;
+}
+
+// The envelope as a dict. When the caller's collections convert exactly
+// (see py_to_json), what the command did not change is handed back as the
+// caller's own objects instead of converted copies: every collection a
+// read saw, the collections a write left alone, and the documents of the
+// written collection that the write did not touch.
+pyb::object envelope_to_py(const Json& env, pyb::handle given, bool exact,
+                           const local::Origins& origins) {
   const Json& changed = env["changed"];
   auto is_changed = [&](const std::string& name) {
     for (const Json& c : changed) {
@@ -24,11 +40,14 @@ pyb::object envelope_to_py(const Json& env, pyb::handle given, bool exact) {
   pyb::dict collections;
   for (const auto& [name, rows] : env["collections"].items()) {
     pyb::str key(name);
-    PyObject* original = exact && !is_changed(name) ? PyDict_GetItemWithError(given.ptr(), key.ptr())
-                                                    : nullptr;
+    PyObject* original = exact ? PyDict_GetItemWithError(given.ptr(), key.ptr()) : nullptr;
     if (original == nullptr && PyErr_Occurred()) throw pyb::error_already_set();
-    collections[key] = original != nullptr ? pyb::reinterpret_borrow<pyb::object>(original)
-                                           : json_to_py(rows);
+    if (!is_changed(name)) {
+      collections[key] = original != nullptr ? pyb::reinterpret_borrow<pyb::object>(original)
+                                             : json_to_py(rows);
+    } else {
+      collections[key] = exact ? written_to_py(rows, origins, original) : json_to_py(rows);
+    }
   }
   pyb::dict out;
   out["changed"] = json_to_py(changed);
@@ -47,8 +66,9 @@ void bind_local(RegistryClass& cls) {
         Json colls = py_to_json(collections.ptr(), exact);
         Json cmd = py_to_json(command);
         SharedAccess guard(self);
-        Json env = local::eval_command(std::move(colls), cmd);
-        return envelope_to_py(env, collections, exact);
+        local::Origins origins;
+        Json env = local::eval_command(std::move(colls), cmd, &origins);
+        return envelope_to_py(env, collections, exact, origins);
       },
       arg("collections"), arg("command"));
 }

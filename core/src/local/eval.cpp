@@ -1,6 +1,7 @@
 #include "local/eval.h"
 
 #include <map>
+#include <numeric>
 #include <optional>
 
 #include "bson.h"
@@ -88,14 +89,27 @@ Json count_documents(const Array& docs, const Json& command) {
   return n;
 }
 
-Json insert_one(Array& docs, const Json& command) {
+// The document list a write works on, with the input position of every
+// document it has not touched (-1 for written ones).
+struct Written {
+  Array docs;
+  Origins origin;
+
+  void append(Json doc) {
+    docs.push_back(std::move(doc));
+    origin.push_back(-1);
+  }
+};
+
+Json insert_one(Written& w, const Json& command) {
   Json doc = normalize_doc(required(command, "doc", "insertOne 缺少 doc"));
-  refuse_existing_id(docs, doc, "insertOne");
-  docs.push_back(doc);
+  refuse_existing_id(w.docs, doc, "insertOne");
+  w.append(doc);
   return doc;
 }
 
-Json insert_many(Array& docs, const Json& command) {
+Json insert_many(Written& w, const Json& command) {
+  Array& docs = w.docs;
   const Json& given = member(command, "docs");
   if (!given.is_array()) fail("insertMany 需要 docs 数组");
   Array batch;
@@ -110,10 +124,11 @@ Json insert_many(Array& docs, const Json& command) {
         auto [it, fresh] = existing.try_emplace(*id, docs.size());
         if (!fresh) {
           docs[it->second] = std::move(d);
+          w.origin[it->second] = -1;
           continue;
         }
       }
-      docs.push_back(std::move(d));
+      w.append(std::move(d));
     }
   } else {
     IdIndex seen;
@@ -124,37 +139,40 @@ Json insert_many(Array& docs, const Json& command) {
       if (!seen.emplace(*id, 0).second) fail("insertMany: 批内 _id 重复（{}）", {id->dump()});
     }
     docs.reserve(docs.size() + batch.size());
-    for (Json& d : batch) docs.push_back(std::move(d));
+    for (Json& d : batch) w.append(std::move(d));
   }
   return Json{{"insertedCount", static_cast<std::uint64_t>(given.size())}};
 }
 
-Json delete_many(Array& docs, const Json& command) {
+Json delete_many(Written& w, const Json& command) {
   Matcher matcher;
   const Json& filter = member(command, "filter");
-  Array kept;
-  kept.reserve(docs.size());
+  Written kept;
+  kept.docs.reserve(w.docs.size());
   std::uint64_t removed = 0;
-  for (Json& doc : docs) {
-    if (matcher.matches(doc, filter)) {
+  for (std::size_t i = 0; i < w.docs.size(); ++i) {
+    if (matcher.matches(w.docs[i], filter)) {
       ++removed;
     } else {
-      kept.push_back(std::move(doc));
+      kept.docs.push_back(std::move(w.docs[i]));
+      kept.origin.push_back(w.origin[i]);
     }
   }
-  docs = std::move(kept);
+  w = std::move(kept);
   return Json{{"deletedCount", removed}};
 }
 
-Json update_many(Array& docs, const Json& command) {
+Json update_many(Written& w, const Json& command) {
   const Json& update = required(command, "update", "updateMany 缺少 update");
   Matcher matcher;
   const Json& filter = member(command, "filter");
   std::uint64_t modified = 0;
-  for (Json& doc : docs) {
+  for (std::size_t i = 0; i < w.docs.size(); ++i) {
+    Json& doc = w.docs[i];
     if (!matcher.matches(doc, filter)) continue;
     Json before = doc;
     apply_update(doc, update, false);
+    w.origin[i] = -1;
     if (!equal(before, doc)) ++modified;
   }
   return Json{{"modifiedCount", modified}};
@@ -179,7 +197,7 @@ Json upsert_seed(const Json& filter) {
   return seed;
 }
 
-Json find_one_and_update(Array& docs, const Json& command) {
+Json find_one_and_update(Written& w, const Json& command) {
   const Json& update = required(command, "update", "findOneAndUpdate 缺少 update");
   const Json& options = member(command, "options");
   const Json* upsert_flag = find_key(options, "upsert");
@@ -188,17 +206,19 @@ Json find_one_and_update(Array& docs, const Json& command) {
   bool before = mode != nullptr && mode->is_string() && mode->get_ref<const std::string&>() == "before";
   const Json& filter = member(command, "filter");
   Matcher matcher;
-  for (Json& doc : docs) {
+  for (std::size_t i = 0; i < w.docs.size(); ++i) {
+    Json& doc = w.docs[i];
     if (!matcher.matches(doc, filter)) continue;
     Json previous = doc;
     apply_update(doc, update, false);
+    w.origin[i] = -1;
     return before ? previous : doc;
   }
   if (!upsert) return Json();
   Json seed = upsert_seed(filter);
   apply_update(seed, update, true);
-  refuse_existing_id(docs, seed, "findOneAndUpdate");
-  docs.push_back(seed);
+  refuse_existing_id(w.docs, seed, "findOneAndUpdate");
+  w.append(seed);
   return before ? Json() : seed;
 }
 
@@ -206,12 +226,12 @@ bool is_read(std::string_view kind) {
   return kind == "find" || kind == "findOne" || kind == "countDocuments" || kind == "aggregate";
 }
 
-Json run_write(std::string_view kind, Array& docs, const Json& command) {
-  if (kind == "insertOne") return insert_one(docs, command);
-  if (kind == "insertMany") return insert_many(docs, command);
-  if (kind == "updateMany") return update_many(docs, command);
-  if (kind == "findOneAndUpdate") return find_one_and_update(docs, command);
-  return delete_many(docs, command);
+Json run_write(std::string_view kind, Written& w, const Json& command) {
+  if (kind == "insertOne") return insert_one(w, command);
+  if (kind == "insertMany") return insert_many(w, command);
+  if (kind == "updateMany") return update_many(w, command);
+  if (kind == "findOneAndUpdate") return find_one_and_update(w, command);
+  return delete_many(w, command);
 }
 
 }  // namespace
@@ -240,7 +260,7 @@ void guard_docs(std::string_view name, std::size_t count) {
   }
 }
 
-Json eval_command(Json collections, const Json& command) {
+Json eval_command(Json collections, const Json& command, Origins* origins) {
   if (!command.is_object()) fail("command 必须是对象，收到 {}", {type_name(command)});
   const Json* kind_value = find_key(command, "kind");
   if (kind_value == nullptr || !kind_value->is_string()) fail("command 缺少 kind");
@@ -276,10 +296,14 @@ Json eval_command(Json collections, const Json& command) {
         "deleteMany）",
         {kind});
   }
-  Array written = rows == nullptr ? Array() : std::move(collections[name].get_ref<Array&>());
-  Json result = run_write(kind, written, command);
-  guard_docs(name, written.size());
-  collections[name] = std::move(written);
+  Written w;
+  if (rows != nullptr) w.docs = std::move(collections[name].get_ref<Array&>());
+  w.origin.resize(w.docs.size());
+  std::iota(w.origin.begin(), w.origin.end(), 0);
+  Json result = run_write(kind, w, command);
+  guard_docs(name, w.docs.size());
+  collections[name] = std::move(w.docs);
+  if (origins != nullptr) *origins = std::move(w.origin);
   return envelope(std::move(result), Json::array({name}), std::move(collections));
 }
 
