@@ -16,9 +16,11 @@ pyb::object written_to_py(const Json& rows, const local::Origins& origins, PyObj
   pyb::list out(docs.size());
   for (std::size_t i = 0; i < docs.size(); ++i) {
     std::ptrdiff_t from = i < origins.size() ? origins[i] : -1;
-    out[i] = from >= 0 && given != nullptr
-                 ? pyb::reinterpret_borrow<pyb::object>(PyList_GET_ITEM(given, from))
-                 : json_to_py(docs[i]);
+    // Converting may run Python code (a garbage collection), so the caller's list is
+    // checked again before it is read.
+    bool reuse = from >= 0 && given != nullptr && PyList_Check(given) && from < PyList_GET_SIZE(given);
+    out[i] = reuse ? pyb::reinterpret_borrow<pyb::object>(PyList_GET_ITEM(given, from))
+                   : json_to_py(docs[i]);
   }
   return out;
 }
