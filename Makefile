@@ -35,6 +35,7 @@ test-asan: deps
 
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/quickstart.py
+	PYTHONPATH=$(BUILD)/python $(PYTHON) examples/local_store.py
 
 bench: deps
 	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DVARNEL_BENCH=ON -DVARNEL_TESTS=OFF $(CMAKE_PY)

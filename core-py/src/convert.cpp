@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string_view>
+#include <unordered_map>
 
 namespace varnel::py {
 
@@ -23,151 +24,215 @@ std::string_view utf8_of(PyObject* str) {
 
 std::string type_name(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
 
-Json convert(PyObject* obj, std::size_t depth);
+// Python -> JSON. `exact` stays true while the value converts back by
+// json_to_py to an equal object of the same types and key order: only
+// exact None/bool/int/float/str/list/dict, 64-bit ints, finite floats, and
+// dicts whose str keys already ascend in byte order.
+class ToJson {
+ public:
+  bool exact = true;
 
-Json convert_int(PyObject* obj) {
-  int overflow = 0;
-  long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
-  if (overflow == 0) {
-    if (v == -1 && PyErr_Occurred()) throw pyb::error_already_set();
-    return Json(static_cast<std::int64_t>(v));
+  Json convert(PyObject* obj, std::size_t depth) {
+    if (PyUnicode_CheckExact(obj)) return Json(Json::string_t(utf8_of(obj)));
+    if (PyLong_CheckExact(obj)) return convert_int(obj);
+    if (PyDict_CheckExact(obj)) return convert_dict(obj, depth);
+    if (PyList_CheckExact(obj)) return convert_sequence(obj, true, depth);
+    if (PyFloat_CheckExact(obj)) return convert_float(PyFloat_AS_DOUBLE(obj));
+    if (obj == Py_None) return Json();
+    if (Py_IS_TYPE(obj, &PyBool_Type)) return Json(obj == Py_True);
+    // Subclasses and tuples convert like their base types but come back as
+    // the base types.
+    exact = false;
+    if (PyLong_Check(obj)) return convert_int(obj);
+    if (PyFloat_Check(obj)) return convert_float(PyFloat_AS_DOUBLE(obj));
+    if (PyUnicode_Check(obj)) return Json(Json::string_t(utf8_of(obj)));
+    if (PyList_Check(obj)) return convert_sequence(obj, true, depth);
+    if (PyDict_Check(obj)) return convert_dict(obj, depth);
+    if (PyTuple_Check(obj)) return convert_sequence(obj, false, depth);
+    throw_type_error("不支持的 Python 类型（需为 None/bool/int/float/str/list/tuple/dict）");
   }
-  if (overflow > 0) {
-    unsigned long long u = PyLong_AsUnsignedLongLong(obj);
-    if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-      return Json(static_cast<std::uint64_t>(u));
-    }
-    PyErr_Clear();
-  }
-  double d = PyLong_AsDouble(obj);
-  if (d == -1.0 && PyErr_Occurred()) {
-    PyErr_Clear();
-    throw_type_error("整数超出 JSON 文档模型可表示的范围（需在 64 位整数或双精度浮点数范围内）");
-  }
-  return Json(d);
-}
 
-Json convert_sequence(PyObject* obj, bool is_list, std::size_t depth) {
-  Json out = Json::array();
-  auto& arr = out.get_ref<Json::array_t&>();
-  Py_ssize_t n = is_list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
-  arr.reserve(static_cast<std::size_t>(n));
-  // A list may change while its elements convert (str() of a dict key runs
-  // Python code), so its size is read again on every step.
-  for (Py_ssize_t i = 0; i < (is_list ? PyList_GET_SIZE(obj) : n); ++i) {
-    PyObject* item = is_list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i);
-    Py_INCREF(item);
-    try {
-      arr.push_back(convert(item, depth + 1));
-    } catch (...) {
-      Py_DECREF(item);
-      throw;
-    }
-    Py_DECREF(item);
-  }
-  return out;
-}
-
-Json convert_dict(PyObject* obj, std::size_t depth) {
-  Json out = Json::object();
-  auto& map = out.get_ref<Json::object_t&>();
-  Py_ssize_t pos = 0;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  const Py_ssize_t size = PyDict_GET_SIZE(obj);
-  while (PyDict_Next(obj, &pos, &key, &value)) {
-    pyb::object k = pyb::reinterpret_borrow<pyb::object>(key);
-    pyb::object v = pyb::reinterpret_borrow<pyb::object>(value);
-    std::string key_text;
-    if (PyUnicode_Check(key)) {
-      key_text = utf8_of(key);
-    } else {
-      pyb::object s = pyb::reinterpret_steal<pyb::object>(PyObject_Str(key));
-      if (!s) throw pyb::error_already_set();
-      key_text = utf8_of(s.ptr());
-    }
-    Json converted = convert(v.ptr(), depth + 1);
-    if (PyDict_GET_SIZE(obj) != size) throw_fatal("dictionary changed size during conversion");
-    map.insert_or_assign(std::move(key_text), std::move(converted));
-  }
-  return out;
-}
-
-Json convert(PyObject* obj, std::size_t depth) {
-  if (obj == Py_None) return Json();
-  if (Py_IS_TYPE(obj, &PyBool_Type)) return Json(obj == Py_True);
-  if (PyLong_Check(obj)) return convert_int(obj);
-  if (PyFloat_Check(obj)) {
-    double d = PyFloat_AS_DOUBLE(obj);
-    return std::isfinite(d) ? Json(d) : Json();
-  }
-  if (PyUnicode_Check(obj)) return Json(std::string(utf8_of(obj)));
-  bool is_list = PyList_Check(obj);
-  bool is_dict = !is_list && PyDict_Check(obj);
-  if (is_list || is_dict || PyTuple_Check(obj)) {
+ private:
+  static void check_depth(std::size_t depth) {
     if (depth >= kMaxDepth) {
       throw_type_error("值的嵌套深度超过上限 " + std::to_string(kMaxDepth) + " 层");
     }
-    return is_dict ? convert_dict(obj, depth) : convert_sequence(obj, is_list, depth);
   }
-  throw_type_error("不支持的 Python 类型（需为 None/bool/int/float/str/list/tuple/dict）");
-}
 
-PyObject* to_py(const Json& v) {
-  switch (v.type()) {
-    case Json::value_t::boolean:
-      return Py_NewRef(v.get<bool>() ? Py_True : Py_False);
-    case Json::value_t::number_integer:
-      return PyLong_FromLongLong(v.get<std::int64_t>());
-    case Json::value_t::number_unsigned:
-      return PyLong_FromUnsignedLongLong(v.get<std::uint64_t>());
-    case Json::value_t::number_float:
-      return PyFloat_FromDouble(v.get<double>());
-    case Json::value_t::string: {
-      const auto& s = v.get_ref<const std::string&>();
-      return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-    }
-    case Json::value_t::array: {
-      const auto& arr = v.get_ref<const Json::array_t&>();
-      PyObject* list = PyList_New(static_cast<Py_ssize_t>(arr.size()));
-      if (list == nullptr) return nullptr;
-      for (std::size_t i = 0; i < arr.size(); ++i) {
-        PyObject* item = to_py(arr[i]);
-        if (item == nullptr) {
-          Py_DECREF(list);
-          return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-      }
-      return list;
-    }
-    case Json::value_t::object: {
-      PyObject* dict = PyDict_New();
-      if (dict == nullptr) return nullptr;
-      for (const auto& [k, val] : v.get_ref<const Json::object_t&>()) {
-        PyObject* key = PyUnicode_FromStringAndSize(k.data(), static_cast<Py_ssize_t>(k.size()));
-        PyObject* item = key != nullptr ? to_py(val) : nullptr;
-        int rc = item != nullptr ? PyDict_SetItem(dict, key, item) : -1;
-        Py_XDECREF(key);
-        Py_XDECREF(item);
-        if (rc != 0) {
-          Py_DECREF(dict);
-          return nullptr;
-        }
-      }
-      return dict;
-    }
-    default:
-      return Py_NewRef(Py_None);
+  Json convert_float(double d) {
+    if (std::isfinite(d)) return Json(d);
+    exact = false;
+    return Json();
   }
-}
+
+  Json convert_int(PyObject* obj) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow == 0) {
+      if (v == -1 && PyErr_Occurred()) throw pyb::error_already_set();
+      return Json(static_cast<std::int64_t>(v));
+    }
+    if (overflow > 0) {
+      unsigned long long u = PyLong_AsUnsignedLongLong(obj);
+      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        return Json(static_cast<std::uint64_t>(u));
+      }
+      PyErr_Clear();
+    }
+    double d = PyLong_AsDouble(obj);
+    if (d == -1.0 && PyErr_Occurred()) {
+      PyErr_Clear();
+      throw_type_error("整数超出 JSON 文档模型可表示的范围（需在 64 位整数或双精度浮点数范围内）");
+    }
+    exact = false;
+    return Json(d);
+  }
+
+  Json convert_sequence(PyObject* obj, bool is_list, std::size_t depth) {
+    check_depth(depth);
+    Json out = Json::array();
+    auto& arr = out.get_ref<Json::array_t&>();
+    Py_ssize_t n = is_list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj);
+    arr.reserve(static_cast<std::size_t>(n));
+    // A list may change while its elements convert (str() of a dict key runs
+    // Python code), so its size is read again on every step.
+    for (Py_ssize_t i = 0; i < (is_list ? PyList_GET_SIZE(obj) : n); ++i) {
+      PyObject* item = is_list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i);
+      Py_INCREF(item);
+      try {
+        arr.push_back(convert(item, depth + 1));
+      } catch (...) {
+        Py_DECREF(item);
+        throw;
+      }
+      Py_DECREF(item);
+    }
+    return out;
+  }
+
+  Json convert_dict(PyObject* obj, std::size_t depth) {
+    check_depth(depth);
+    Json out = Json::object();
+    auto& map = out.get_ref<Json::object_t&>();
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    const Py_ssize_t size = PyDict_GET_SIZE(obj);
+    while (PyDict_Next(obj, &pos, &key, &value)) {
+      pyb::object k = pyb::reinterpret_borrow<pyb::object>(key);
+      pyb::object v = pyb::reinterpret_borrow<pyb::object>(value);
+      Json::string_t key_text;
+      if (PyUnicode_CheckExact(key)) {
+        key_text = utf8_of(key);
+      } else {
+        exact = false;
+        pyb::object s = pyb::reinterpret_steal<pyb::object>(
+            PyUnicode_Check(key) ? Py_NewRef(key) : PyObject_Str(key));
+        if (!s) throw pyb::error_already_set();
+        key_text = utf8_of(s.ptr());
+      }
+      Json converted = convert(v.ptr(), depth + 1);
+      if (PyDict_GET_SIZE(obj) != size) throw_fatal("dictionary changed size during conversion");
+      // Keys that arrive in ascending order are appended at the end.
+      if (map.empty() || map.rbegin()->first < key_text) {
+        map.emplace_hint(map.end(), std::move(key_text), std::move(converted));
+      } else {
+        exact = false;
+        map.insert_or_assign(std::move(key_text), std::move(converted));
+      }
+    }
+    return out;
+  }
+};
+
+// JSON -> Python. Object keys are made once per conversion and shared by
+// every dict that holds them, which spares an allocation and a hash per key.
+class ToPy {
+ public:
+  ToPy() = default;
+  ToPy(const ToPy&) = delete;
+  ToPy& operator=(const ToPy&) = delete;
+  ~ToPy() {
+    for (auto& [text, key] : keys_) Py_DECREF(key);
+  }
+
+  PyObject* convert(const Json& v) {
+    switch (v.type()) {
+      case Json::value_t::boolean:
+        return Py_NewRef(v.get<bool>() ? Py_True : Py_False);
+      case Json::value_t::number_integer:
+        return PyLong_FromLongLong(v.get<std::int64_t>());
+      case Json::value_t::number_unsigned:
+        return PyLong_FromUnsignedLongLong(v.get<std::uint64_t>());
+      case Json::value_t::number_float:
+        return PyFloat_FromDouble(v.get<double>());
+      case Json::value_t::string:
+        return text(v.get_ref<const std::string&>());
+      case Json::value_t::array: {
+        const auto& arr = v.get_ref<const Json::array_t&>();
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(arr.size()));
+        if (list == nullptr) return nullptr;
+        for (std::size_t i = 0; i < arr.size(); ++i) {
+          PyObject* item = convert(arr[i]);
+          if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+          }
+          PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+        }
+        return list;
+      }
+      case Json::value_t::object: {
+        const auto& map = v.get_ref<const Json::object_t&>();
+        PyObject* dict = _PyDict_NewPresized(static_cast<Py_ssize_t>(map.size()));
+        if (dict == nullptr) return nullptr;
+        for (const auto& [k, val] : map) {
+          PyObject* key = key_of(k);
+          PyObject* item = key != nullptr ? convert(val) : nullptr;
+          int rc = item != nullptr ? PyDict_SetItem(dict, key, item) : -1;
+          Py_XDECREF(item);
+          if (rc != 0) {
+            Py_DECREF(dict);
+            return nullptr;
+          }
+        }
+        return dict;
+      }
+      default:
+        return Py_NewRef(Py_None);
+    }
+  }
+
+ private:
+  static PyObject* text(std::string_view s) {
+    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+  }
+
+  // A borrowed reference, owned by the cache.
+  PyObject* key_of(const std::string& k) {
+    auto it = keys_.find(k);
+    if (it != keys_.end()) return it->second;
+    PyObject* key = text(k);
+    if (key != nullptr) keys_.emplace(k, key);
+    return key;
+  }
+
+  std::unordered_map<std::string_view, PyObject*> keys_;  // views of the converted value's keys
+};
 
 }  // namespace
 
-Json py_to_json(PyObject* obj) { return convert(obj, 0); }
+Json py_to_json(PyObject* obj) { return ToJson().convert(obj, 0); }
+
+Json py_to_json(PyObject* obj, bool& exact) {
+  ToJson converter;
+  Json out = converter.convert(obj, 0);
+  exact = converter.exact;
+  return out;
+}
 
 pyb::object json_to_py(const Json& value) {
-  PyObject* obj = to_py(value);
+  PyObject* obj = ToPy().convert(value);
   if (obj == nullptr) throw pyb::error_already_set();
   return pyb::reinterpret_steal<pyb::object>(obj);
 }

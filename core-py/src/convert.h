@@ -24,6 +24,10 @@ namespace pyb = pybind11;
 // error is thrown as pybind11::error_already_set.
 Json py_to_json(PyObject* obj);
 inline Json py_to_json(pyb::handle h) { return py_to_json(h.ptr()); }
+// Also reports whether json_to_py of the result gives back an equal object
+// of the same types and key order, so the caller may hand `obj` itself back
+// instead of a converted copy.
+Json py_to_json(PyObject* obj, bool& exact);
 
 // JSON value -> new Python object; dicts iterate in ascending key order.
 pyb::object json_to_py(const Json& value);

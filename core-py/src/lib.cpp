@@ -135,6 +135,7 @@ PYBIND11_MODULE(varnel_py, m) {
   vp::bind_compute(cls);
   vp::bind_datasource(cls);
   vp::bind_load(cls);
+  vp::bind_local(cls);
   vp::bind_perm(cls);
 
   m.def("system_context", [] {

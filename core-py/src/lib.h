@@ -62,6 +62,7 @@ void def_method(RegistryClass& cls, std::string_view text_signature, F&& f, cons
 
 // Method families, each in its own file under methods/.
 void bind_compute(RegistryClass& cls);
+void bind_local(RegistryClass& cls);
 void bind_naming(pybind11::module_& m);
 void bind_perm(RegistryClass& cls);
 void bind_load(RegistryClass& cls);
