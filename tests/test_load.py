@@ -47,6 +47,9 @@ def test_plan_load_returns_located_items_in_name_order(reg):
     ([{"defn": {}}], "files 项缺 rel"),
     ([{"rel": 3, "defn": {}}], "files 项缺 rel"),
     ([{"rel": "crm/a.json"}], "files 项缺 defn"),
+    # Elements are checked one after the other: the first bad one is reported.
+    ([{"rel": "crm/a.json"}, 5], "files 项缺 defn"),
+    ([{"defn": {}}, "crm/b.json"], "files 项缺 rel"),
 ])
 def test_plan_load_file_entry_type_errors(reg, files, message):
     with pytest.raises(TypeError) as e:
@@ -133,6 +136,11 @@ def test_register_batch_with_locations(reg):
      "location.priority 必须是整数"),
     ([{"defn": {"name": "A"}, "location": {"role": "Primary"}}], RuntimeError,
      "未知链路角色: Primary（仅 primary/replica/cache/archive）"),
+    # Elements are checked one after the other: the first bad one is reported.
+    ([{"location": {}}, 1], TypeError, "items 项缺 defn"),
+    ([{"defn": {"name": "A"}, "location": []}, 1], TypeError, "location 必须是对象"),
+    ([{"defn": {"name": "A"}, "location": {"role": "x"}}, 1], RuntimeError,
+     "未知链路角色: x（仅 primary/replica/cache/archive）"),
     ([{"defn": {"name": "A", "replica": 1}, "location": {}}], RuntimeError,
      "未找到主 schema: A（从定义 `replica` 必须伴随同批主定义，或该 name 已注册）"),
 ])

@@ -14,15 +14,18 @@ const permission::Context* ptr(const std::optional<permission::Context>& ctx) {
   return ctx ? &*ctx : nullptr;
 }
 
-// Every element of a converted list argument must be an object holding
-// the required keys; each refusal is a TypeError with its own text.
-Json::array_t& object_list(Json& value, const char* not_array, const char* not_object) {
+// A converted list argument whose elements must be objects holding the
+// required keys. The elements are checked one after the other, so the first
+// bad element is the one reported; each refusal is a TypeError with its own
+// text.
+Json::array_t& array_elements(Json& value, const char* not_array) {
   if (!value.is_array()) throw pyb::type_error(not_array);
-  auto& list = value.get_ref<Json::array_t&>();
-  for (const Json& e : list) {
-    if (!e.is_object()) throw pyb::type_error(not_object);
-  }
-  return list;
+  return value.get_ref<Json::array_t&>();
+}
+
+Json& object_element(Json& element, const char* not_object) {
+  if (!element.is_object()) throw pyb::type_error(not_object);
+  return element;
 }
 
 Json& required_key(Json& obj, const char* key, const char* missing) {
@@ -33,10 +36,11 @@ Json& required_key(Json& obj, const char* key, const char* missing) {
 
 std::vector<schema::FileEntry> file_entries(pyb::handle files) {
   Json value = py_to_json(files);
-  auto& list = object_list(value, "files 必须是数组", "files 项必须是 {rel, defn} 对象");
+  auto& list = array_elements(value, "files 必须是数组");
   std::vector<schema::FileEntry> out;
   out.reserve(list.size());
-  for (Json& e : list) {
+  for (Json& element : list) {
+    Json& e = object_element(element, "files 项必须是 {rel, defn} 对象");
     Json& rel = required_key(e, "rel", "files 项缺 rel");
     if (!rel.is_string()) throw pyb::type_error("files 项缺 rel");
     Json& defn = required_key(e, "defn", "files 项缺 defn");
@@ -47,10 +51,11 @@ std::vector<schema::FileEntry> file_entries(pyb::handle files) {
 
 std::vector<schema::LoadItem> load_items(pyb::handle items) {
   Json value = py_to_json(items);
-  auto& list = object_list(value, "items 必须是数组", "items 项必须是 {defn, location} 对象");
+  auto& list = array_elements(value, "items 必须是数组");
   std::vector<schema::LoadItem> out;
   out.reserve(list.size());
-  for (Json& e : list) {
+  for (Json& element : list) {
+    Json& e = object_element(element, "items 项必须是 {defn, location} 对象");
     Json& defn = required_key(e, "defn", "items 项缺 defn");
     const Json& location = required_key(e, "location", "items 项缺 location");
     out.push_back({std::move(defn), location_from_json(location)});
