@@ -97,3 +97,22 @@ def test_conflicting_call_raises_at_once(reg):
     reg.set_exempt_roles(Roles())
     assert len(seen) == 1 and "borrowed" in seen[0]
     assert reg.has("x") is False  # released afterwards
+
+
+def test_text_signatures():
+    R = varnel_py.Registry
+    expected = {
+        "has": "($self, name)",
+        "list": "($self)",
+        "clear_schemas": "($self)",
+        "set_require_context": "($self, require)",
+        "require_context": "($self)",
+        "set_profile": "($self, profile)",
+        "profile": "($self)",
+        "set_exempt_roles": "($self, roles)",
+        "set_deny_write_roles": "($self, roles)",
+        "set_unconfigured_policy": "($self, policy)",
+        "set_meta_policy": "($self, closed, roles)",
+    }
+    assert {name: getattr(R, name).__text_signature__ for name in expected} == expected
+    assert varnel_py.system_context.__text_signature__ == "()"

@@ -22,29 +22,29 @@ namespace {
 void bind_registry(RegistryClass& cls) {
   cls.def(pyb::init<>());
 
-  cls.def(
-      "has",
+  def_method(
+      cls, "has($self, name)",
       [](PyRegistry& self, pyb::handle name) {
         SharedAccess guard(self);
         return self.core.has(arg_str(name, "name"));
       },
       arg("name"));
 
-  cls.def("list", [](PyRegistry& self) {
+  def_method(cls, "list($self)", [](PyRegistry& self) {
     SharedAccess guard(self);
     pyb::list out;
     for (const auto& n : self.core.list()) out.append(pyb::str(n));
     return out;
   });
 
-  cls.def("clear_schemas", [](PyRegistry& self) {
+  def_method(cls, "clear_schemas($self)", [](PyRegistry& self) {
     ExclusiveAccess guard(self);
     if (!self.core.is_base()) throw_fatal(schema::view_readonly_message());
     self.core.clear();
   });
 
-  cls.def(
-      "set_require_context",
+  def_method(
+      cls, "set_require_context($self, require)",
       [](PyRegistry& self, pyb::handle require) {
         ExclusiveAccess guard(self);
         bool value = arg_bool(require, "require");
@@ -52,13 +52,13 @@ void bind_registry(RegistryClass& cls) {
       },
       arg("require"));
 
-  cls.def("require_context", [](PyRegistry& self) {
+  def_method(cls, "require_context($self)", [](PyRegistry& self) {
     SharedAccess guard(self);
     return self.core.require_context;
   });
 
-  cls.def(
-      "set_profile",
+  def_method(
+      cls, "set_profile($self, profile)",
       [](PyRegistry& self, pyb::handle profile) {
         ExclusiveAccess guard(self);
         std::string text = arg_str(profile, "profile");
@@ -70,13 +70,13 @@ void bind_registry(RegistryClass& cls) {
       },
       arg("profile"));
 
-  cls.def("profile", [](PyRegistry& self) {
+  def_method(cls, "profile($self)", [](PyRegistry& self) {
     SharedAccess guard(self);
     return std::string(schema::profile_text(self.core.profile));
   });
 
-  cls.def(
-      "set_exempt_roles",
+  def_method(
+      cls, "set_exempt_roles($self, roles)",
       [](PyRegistry& self, pyb::handle roles) {
         ExclusiveAccess guard(self);
         auto list = arg_str_seq(roles, "roles");
@@ -84,8 +84,8 @@ void bind_registry(RegistryClass& cls) {
       },
       arg("roles"));
 
-  cls.def(
-      "set_deny_write_roles",
+  def_method(
+      cls, "set_deny_write_roles($self, roles)",
       [](PyRegistry& self, pyb::handle roles) {
         ExclusiveAccess guard(self);
         auto list = arg_str_seq(roles, "roles");
@@ -93,8 +93,8 @@ void bind_registry(RegistryClass& cls) {
       },
       arg("roles"));
 
-  cls.def(
-      "set_unconfigured_policy",
+  def_method(
+      cls, "set_unconfigured_policy($self, policy)",
       [](PyRegistry& self, pyb::handle policy) {
         ExclusiveAccess guard(self);
         std::string text = arg_str(policy, "policy");
@@ -103,8 +103,8 @@ void bind_registry(RegistryClass& cls) {
       },
       arg("policy"));
 
-  cls.def(
-      "set_meta_policy",
+  def_method(
+      cls, "set_meta_policy($self, closed, roles)",
       [](PyRegistry& self, pyb::handle closed, pyb::handle roles) {
         ExclusiveAccess guard(self);
         bool is_closed = arg_bool(closed, "closed");
@@ -138,11 +138,18 @@ PYBIND11_MODULE(varnel_py, m) {
   vp::bind_local(cls);
   vp::bind_perm(cls);
 
-  m.def("system_context", [] {
-    pybind11::dict d;
-    d["internal"] = true;
-    return d;
-  });
+  {
+    pybind11::options options;
+    options.disable_function_signatures();
+    m.def(
+        "system_context",
+        [] {
+          pybind11::dict d;
+          d["internal"] = true;
+          return d;
+        },
+        pybind11::doc("system_context()\n--\n\n"));
+  }
   vp::bind_naming(m);
   vp::bind_resource(m);
   vp::init_fatal_error(m);
