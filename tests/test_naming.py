@@ -51,3 +51,22 @@ def test_wrong_argument_types_are_type_errors(call):
 def test_keyword_arguments():
     assert varnel_py.translate_name(logical="a_b", target="java") == "aB"
     assert varnel_py.to_snake(tokens=["a"]) == "a"
+
+
+@pytest.mark.parametrize("fn, params", [
+    (varnel_py.system_context, []),
+    (varnel_py.canonical, ["s"]),
+    (varnel_py.to_snake, ["tokens"]),
+    (varnel_py.to_camel, ["tokens"]),
+    (varnel_py.to_pascal, ["tokens"]),
+    (varnel_py.translate_name, ["logical", "target"]),
+    (varnel_py.detect_conflicts, ["names"]),
+    (varnel_py.resource_content_path, ["sha1"]),
+    (varnel_py.resource_is_external_url, ["reference"]),
+    (varnel_py.resource_compose_url, ["reference", "cfg"]),
+    (varnel_py.Registry.set_fn, ["fn_ref", "callback"]),
+    (varnel_py.Registry.clear_fns, []),
+])
+def test_text_signatures(fn, params):
+    import inspect
+    assert list(inspect.signature(fn).parameters) == params

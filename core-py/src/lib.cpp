@@ -138,18 +138,11 @@ PYBIND11_MODULE(varnel_py, m) {
   vp::bind_local(cls);
   vp::bind_perm(cls);
 
-  {
-    pybind11::options options;
-    options.disable_function_signatures();
-    m.def(
-        "system_context",
-        [] {
-          pybind11::dict d;
-          d["internal"] = true;
-          return d;
-        },
-        pybind11::doc("system_context()\n--\n\n"));
-  }
+  vp::def_method(m, "system_context()", [] {
+    pybind11::dict d;
+    d["internal"] = true;
+    return d;
+  });
   vp::bind_naming(m);
   vp::bind_resource(m);
   vp::init_fatal_error(m);

@@ -48,16 +48,16 @@ class ExclusiveAccess {
 
 using RegistryClass = pybind11::class_<PyRegistry>;
 
-// Binds a Registry method under the name that starts `text_signature`
-// ("plan_load($self, config, files)"), which becomes its
+// Binds a Registry method (or a module function) under the name that starts
+// `text_signature` ("plan_load($self, config, files)"), which becomes its
 // `__text_signature__`.
-template <typename F, typename... Extra>
-void def_method(RegistryClass& cls, std::string_view text_signature, F&& f, const Extra&... extra) {
+template <typename Target, typename F, typename... Extra>
+void def_method(Target& target, std::string_view text_signature, F&& f, const Extra&... extra) {
   pybind11::options options;
   options.disable_function_signatures();
   std::string name(text_signature.substr(0, text_signature.find('(')));
   std::string doc = std::string(text_signature) + "\n--\n\n";
-  cls.def(name.c_str(), std::forward<F>(f), pybind11::doc(doc.c_str()), extra...);
+  target.def(name.c_str(), std::forward<F>(f), pybind11::doc(doc.c_str()), extra...);
 }
 
 // Method families, each in its own file under methods/.

@@ -28,24 +28,28 @@ auto value_errors(F&& f) {
 }  // namespace
 
 void bind_naming(pyb::module_& m) {
-  m.def("canonical", [](pyb::handle s) { return tokens_to_py(naming::canonical(arg_str(s, "s"))); },
-        arg("s"));
-  m.def("to_snake", [](pyb::handle t) { return naming::to_snake(arg_str_seq(t, "tokens")); },
-        arg("tokens"));
-  m.def("to_camel", [](pyb::handle t) { return naming::to_camel(arg_str_seq(t, "tokens")); },
-        arg("tokens"));
-  m.def("to_pascal", [](pyb::handle t) { return naming::to_pascal(arg_str_seq(t, "tokens")); },
-        arg("tokens"));
-  m.def(
-      "translate_name",
+  def_method(
+      m, "canonical(s)",
+      [](pyb::handle s) { return tokens_to_py(naming::canonical(arg_str(s, "s"))); }, arg("s"));
+  def_method(
+      m, "to_snake(tokens)",
+      [](pyb::handle t) { return naming::to_snake(arg_str_seq(t, "tokens")); }, arg("tokens"));
+  def_method(
+      m, "to_camel(tokens)",
+      [](pyb::handle t) { return naming::to_camel(arg_str_seq(t, "tokens")); }, arg("tokens"));
+  def_method(
+      m, "to_pascal(tokens)",
+      [](pyb::handle t) { return naming::to_pascal(arg_str_seq(t, "tokens")); }, arg("tokens"));
+  def_method(
+      m, "translate_name(logical, target)",
       [](pyb::handle logical, pyb::handle target) {
         std::string name = arg_str(logical, "logical");
         std::string tgt = arg_str(target, "target");
         return value_errors([&] { return naming::translate_by_str(name, tgt); });
       },
       arg("logical"), arg("target"));
-  m.def(
-      "detect_conflicts",
+  def_method(
+      m, "detect_conflicts(names)",
       [](pyb::handle names) {
         auto list = arg_str_seq(names, "names");
         value_errors([&] { naming::detect_conflicts(list); });

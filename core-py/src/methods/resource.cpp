@@ -8,17 +8,17 @@ namespace pyb = pybind11;
 using pyb::arg;
 
 void bind_resource(pyb::module_& m) {
-  m.def("resource_content_path",
+  def_method(m, "resource_content_path(sha1)",
         [](pyb::handle sha1) { return resource::content_path(arg_str(sha1, "sha1")); },
         arg("sha1"));
-  m.def(
-      "resource_is_external_url",
+  def_method(
+      m, "resource_is_external_url(reference)",
       [](pyb::handle reference) {
         return resource::is_external_url(arg_str(reference, "reference"));
       },
       arg("reference"));
-  m.def(
-      "resource_compose_url",
+  def_method(
+      m, "resource_compose_url(reference, cfg)",
       [](pyb::handle reference, pyb::handle cfg) {
         std::string ref = arg_str(reference, "reference");
         return resource::compose_url(ref, py_to_json(cfg));
