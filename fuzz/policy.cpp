@@ -22,8 +22,8 @@ void check_narrowing(const schema::Registry& r, const permission::Context& ctx) 
   const auto& rules = r.policy.role_rules;
   auto readable = permission::get_readable_fields(rules, schema, &ctx);
   auto narrowed = rbac::overlay_readable_fields(r, "Doc", &ctx, readable);
-  if (readable && narrowed && !std::includes(readable->begin(), readable->end(),
-                                             narrowed->begin(), narrowed->end())) {
+  if (readable && narrowed &&
+      !std::includes(readable->begin(), readable->end(), narrowed->begin(), narrowed->end())) {
     __builtin_trap();
   }
   Json data = Json::parse(R"({"_id": 1, "a": 1, "b.c": 2, "z": 3})");

@@ -144,7 +144,8 @@ enum class FieldUse { Read, Write };
 std::vector<const Names*> narrowing_lists(const ModelDecision& decision, FieldUse use) {
   std::vector<const Names*> lists;
   for (const Grant* g : decision.grants) {
-    bool carries = use == FieldUse::Read ? g->actions.contains(Action::Read) : g->actions.has_write();
+    bool carries =
+        use == FieldUse::Read ? g->actions.contains(Action::Read) : g->actions.has_write();
     if (!carries) continue;
     const auto& fields = use == FieldUse::Read ? g->read_fields : g->write_fields;
     if (!fields) return {};
@@ -212,6 +213,16 @@ bool grant_admits(const Grant& grant, const Context& ctx, const Json& doc) {
 
 // ---- policy overrides ----
 
+const std::string& string_setting(const Json& v, const char* message) {
+  if (!v.is_string()) fail(message);
+  return v.get_ref<const std::string&>();
+}
+
+bool bool_setting(const Json& v, const char* message) {
+  if (!v.is_boolean()) fail(message);
+  return v.get<bool>();
+}
+
 std::vector<std::string> role_list(const Json& v, std::string_view path) {
   if (!v.is_array()) fail("{} 必须是字符串数组", {path});
   std::vector<std::string> out;
@@ -232,9 +243,8 @@ schema::RoleRules parse_role_rules(const Json& v) {
     } else if (key == "exemptRoles") {
       rules.exempt_roles = role_list(value, "roleRules.exemptRoles");
     } else if (key == "unconfigured") {
-      if (!value.is_string()) fail("roleRules.unconfigured 必须是字符串");
-      rules.unconfigured_policy =
-          schema::unconfigured_policy_from_str_or_err(value.get_ref<const std::string&>());
+      rules.unconfigured_policy = schema::unconfigured_policy_from_str_or_err(
+          string_setting(value, "roleRules.unconfigured 必须是字符串"));
     } else {
       fail("{} 未知 roleRules 键 `{}`", {kViewReadonly, key});
     }
@@ -247,8 +257,7 @@ schema::MetaPolicy parse_meta_policy(const Json& v) {
   schema::MetaPolicy meta;
   for (const auto& [key, value] : v.items()) {
     if (key == "closed") {
-      if (!value.is_boolean()) fail("metaPolicy.closed 必须是布尔");
-      meta.closed = value.get<bool>();
+      meta.closed = bool_setting(value, "metaPolicy.closed 必须是布尔");
     } else if (key == "roles") {
       meta.roles = role_list(value, "metaPolicy.roles");
     } else {
@@ -256,11 +265,6 @@ schema::MetaPolicy parse_meta_policy(const Json& v) {
     }
   }
   return meta;
-}
-
-const std::string& string_setting(const Json& v, const char* message) {
-  if (!v.is_string()) fail(message);
-  return v.get_ref<const std::string&>();
 }
 
 }  // namespace
@@ -311,8 +315,8 @@ std::optional<Names> ModelDecision::write_fields() const {
 }
 
 std::optional<ModelDecision> decide(const RbacPolicy& policy,
-                                    std::span<const std::string> exempt_roles,
-                                    const Context* ctx, std::string_view model) {
+                                    std::span<const std::string> exempt_roles, const Context* ctx,
+                                    std::string_view model) {
   if (ctx == nullptr || ctx->internal || permission::has_any(*ctx, exempt_roles)) {
     return std::nullopt;
   }
@@ -361,9 +365,8 @@ void ensure_write_on_doc(const Registry& registry, const Schema& schema, const C
 
 std::optional<Json> grant_row_restriction(const Grant& grant, const Context& ctx) {
   if (!grant.owner_only) return grant.condition;
-  Json owner = ctx.userId && !ctx.userId->empty()
-                   ? Json::object({{"createdBy", *ctx.userId}})
-                   : Json::object({{"__rbac_impossible__", true}});
+  Json owner = ctx.userId && !ctx.userId->empty() ? Json::object({{"createdBy", *ctx.userId}})
+                                                  : Json::object({{"__rbac_impossible__", true}});
   if (!grant.condition) return owner;
   Json both = Json::array();
   both.push_back(std::move(owner));
@@ -450,15 +453,15 @@ PolicyOverrides PolicyOverrides::from_value(const Json& value) {
     } else if (key == "profile") {
       out.profile = schema::profile_from_str_or_err(string_setting(v, "profile 必须是字符串"));
     } else if (key == "rbac") {
-      out.rbac = v.is_null() ? nullptr : std::make_shared<const RbacPolicy>(RbacPolicy::from_json(v));
+      out.rbac =
+          v.is_null() ? nullptr : std::make_shared<const RbacPolicy>(RbacPolicy::from_json(v));
     } else if (key == "requireContext") {
-      if (!v.is_boolean()) fail("requireContext 必须是布尔");
-      out.requireContext = v.get<bool>();
+      out.requireContext = bool_setting(v, "requireContext 必须是布尔");
     } else if (key == "roleRules") {
       out.roleRules = parse_role_rules(v);
     } else if (key == "writeLinkPolicy") {
-      out.writeLinkPolicy =
-          schema::write_link_policy_from_str_or_err(string_setting(v, "writeLinkPolicy 必须是字符串"));
+      out.writeLinkPolicy = schema::write_link_policy_from_str_or_err(
+          string_setting(v, "writeLinkPolicy 必须是字符串"));
     } else {
       fail("{} 未知策略覆盖键 `{}`", {kViewReadonly, key});
     }

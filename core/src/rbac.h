@@ -102,8 +102,8 @@ struct ModelDecision {
 // govern it: no context, the system context, an exempt role, or (overlay) no
 // matching grant, or (enforce) no managed role.
 std::optional<ModelDecision> decide(const RbacPolicy& policy,
-                                    std::span<const std::string> exempt_roles,
-                                    const Context* ctx, std::string_view model);
+                                    std::span<const std::string> exempt_roles, const Context* ctx,
+                                    std::string_view model);
 
 // Fail with an ERR_PERMISSION message when a governed caller lacks the action.
 void ensure_read(const schema::Registry& registry, const schema::Schema& schema,
@@ -135,8 +135,8 @@ std::optional<Json> merge_row_condition(const schema::Registry& registry,
 // probe of the stored document must fetch. Ascending within a grant,
 // grants in policy order, no repeats.
 std::vector<std::string> probe_condition_fields(const schema::Registry& registry,
-                                                const schema::Schema& schema,
-                                                const Context* ctx, Action action);
+                                                const schema::Schema& schema, const Context* ctx,
+                                                Action action);
 
 // The static readable (writable) set narrowed by the caller's field lists:
 // base ∩ fields (keeping "_id" when base has it), or fields plus "_id" for

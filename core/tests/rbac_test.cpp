@@ -11,11 +11,17 @@ using schema::Registry;
 using testing::error_of;
 using testing::parse;
 
-Context ctx(const char* value) { return *permission::context_from_value(parse(value)); }
+Context ctx(const char* value) {
+  return *permission::context_from_value(parse(value));
+}
 
-RbacPolicy policy(const char* text) { return RbacPolicy::from_json(parse(text)); }
+RbacPolicy policy(const char* text) {
+  return RbacPolicy::from_json(parse(text));
+}
 
-Names names(std::initializer_list<const char*> list) { return Names(list.begin(), list.end()); }
+Names names(std::initializer_list<const char*> list) {
+  return Names(list.begin(), list.end());
+}
 
 // A registry with the model Doc (fields a, b, c and "secret", readable by
 // "boss" only) and the model Other, under the given policy.
@@ -31,7 +37,9 @@ Registry registry(const char* rbac_text) {
   return r;
 }
 
-std::string dump(const std::optional<Json>& v) { return v ? v->dump() : "none"; }
+std::string dump(const std::optional<Json>& v) {
+  return v ? v->dump() : "none";
+}
 
 TEST(RbacParse, RefusesWithTheFirstFault) {
   struct Case {
@@ -44,7 +52,8 @@ TEST(RbacParse, RefusesWithTheFirstFault) {
       {R"({"mode": 1, "roles": 3})", "RBAC mode 1 非法（仅支持 overlay / enforce）"},
       {R"({"roles": ["a"]})", R"(RBAC roles 必须是对象，实际 ["a"])"},
       {R"({"roles": {"": 1, "a": 1}})", "RBAC roles 含空角色名"},
-      {R"({"mode": "enforce"})", "RBAC mode=enforce 时 roles 不能为空（无受管角色 = 策略空转，属配置错误）"},
+      {R"({"mode": "enforce"})",
+       "RBAC mode=enforce 时 roles 不能为空（无受管角色 = 策略空转，属配置错误）"},
       {R"({"mode": "enforce", "roles": {}, "grants": 5})",
        "RBAC mode=enforce 时 roles 不能为空（无受管角色 = 策略空转，属配置错误）"},
       {R"({"grants": {"a": 1}})", R"(RBAC grants 必须是数组，实际 {"a":1})"},
@@ -100,7 +109,8 @@ TEST(RbacParse, ReadsGrants) {
   ASSERT_EQ(p.grants.size(), 2u);
   const Grant& w = p.grants[0];
   EXPECT_FALSE(w.actions.contains(Action::Read));
-  for (Action a : {Action::Insert, Action::Update, Action::Remove}) EXPECT_TRUE(w.actions.contains(a));
+  for (Action a : {Action::Insert, Action::Update, Action::Remove})
+    EXPECT_TRUE(w.actions.contains(a));
   EXPECT_TRUE(w.owner_only);
   EXPECT_FALSE(w.condition);
   EXPECT_FALSE(w.read_fields);
@@ -178,14 +188,15 @@ TEST(RbacDecide, FieldListsOfTheDecision) {
   ASSERT_TRUE(d);
   EXPECT_EQ(d->read_fields(), names({"x", "y", "z"}));  // only grants carrying "read"
   EXPECT_EQ(d->write_fields(), names({"w", "x"}));
-  for (Action act : {Action::Read, Action::Insert, Action::Update}) EXPECT_TRUE(d->actions.contains(act));
+  for (Action act : {Action::Read, Action::Insert, Action::Update})
+    EXPECT_TRUE(d->actions.contains(act));
   EXPECT_FALSE(d->actions.contains(Action::Remove));
 
   const Context ab = ctx(R"({"roles": ["a", "b"]})");
   EXPECT_FALSE(decide(p, {}, &ab, "M")->read_fields());  // b's grant reads every field
   const Context c = ctx(R"({"role": "c"})");
   auto dc = decide(p, {}, &c, "M");
-  EXPECT_FALSE(dc->read_fields());  // no grant carries "read"
+  EXPECT_FALSE(dc->read_fields());   // no grant carries "read"
   EXPECT_FALSE(dc->write_fields());  // the write grant has no list
 }
 
@@ -299,7 +310,8 @@ TEST(RbacRows, WriteOnStoredDocument) {
        R"({"createdBy": "u2", "team": "x", "org": {"id": 7}})", ""},
       {R"({"role": "e"})", WriteAction::Update, "{}", ""},  // an empty condition admits any object
       {R"({"role": "e"})", WriteAction::Update, "[]", limited},
-      {R"({"roles": ["o", "free"], "userId": "u1"})", WriteAction::Remove, R"({"createdBy": "x"})", ""},
+      {R"({"roles": ["o", "free"], "userId": "u1"})", WriteAction::Remove, R"({"createdBy": "x"})",
+       ""},
       {R"({"role": "nobody"})", WriteAction::Remove, "null", ""},
   };
   for (const Case& c : cases) {
@@ -340,9 +352,10 @@ TEST(RbacFields, Overlays) {
     bool readable;
   };
   const Case cases[] = {
-      {&g, "b", true},          {&g, "c.d", true},     {&g, "a", false},
-      {&g, "_id", false},       {&g, "secret", false}, {&boss, "secret", false},
-      {&all, "a", true},        {&all, "secret", false},
+      {&g, "b", true},           {&g, "c.d", true},
+      {&g, "a", false},          {&g, "_id", false},
+      {&g, "secret", false},     {&boss, "secret", false},
+      {&all, "a", true},         {&all, "secret", false},
       {&g, "undeclared", false},  // undeclared fields are left to the grant's list
       {nullptr, "secret", true},
   };
@@ -381,7 +394,8 @@ TEST(PolicyOverrides, RefusesWithTheFirstFault) {
       {R"({"profile": "Standard"})", "未知 profile: Standard（仅 standard / text2query）"},
       {R"({"requireContext": 1})", "requireContext 必须是布尔"},
       {R"({"writeLinkPolicy": null})", "writeLinkPolicy 必须是字符串"},
-      {R"({"writeLinkPolicy": "primary"})", "未知 writeLinkPolicy: primary（仅 reject / primaryOnly）"},
+      {R"({"writeLinkPolicy": "primary"})",
+       "未知 writeLinkPolicy: primary（仅 reject / primaryOnly）"},
       {R"({"rbac": {"mode": "enforce"}})",
        "RBAC mode=enforce 时 roles 不能为空（无受管角色 = 策略空转，属配置错误）"},
       {R"({"rbac": []})", "RBAC 策略必须是对象"},
@@ -444,7 +458,8 @@ TEST(PolicyOverrides, BuildsAView) {
   EXPECT_FALSE(changed.policy.meta.closed);
   EXPECT_EQ(changed.policy.meta.roles, std::vector<std::string>{"x"});
 
-  Registry governed = with_policy(changed, PolicyOverrides::from_value(parse(R"({"rbac": {"grants": [
+  Registry governed =
+      with_policy(changed, PolicyOverrides::from_value(parse(R"({"rbac": {"grants": [
       {"role": "b", "model": "Doc", "actions": ["insert"]}]}})")));
   const Context b = ctx(R"({"role": "b"})");
   EXPECT_EQ(error_of([&] { ensure_read(governed, governed.get("Doc"), &b); }),

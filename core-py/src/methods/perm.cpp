@@ -36,9 +36,8 @@ using SetDecision = std::optional<permission::Names> (*)(const schema::RoleRules
 // A static decision under the registry's role rules.
 template <typename Decision>
 auto static_rules(Decision decide) {
-  return [decide](const schema::Registry& r, const schema::Schema& s, const permission::Context* c) {
-    return decide(r.policy.role_rules, s, c);
-  };
+  return [decide](const schema::Registry& r, const schema::Schema& s,
+                  const permission::Context* c) { return decide(r.policy.role_rules, s, c); };
 }
 
 using Overlay = std::optional<permission::Names> (*)(const schema::Registry&, std::string_view,
@@ -138,9 +137,10 @@ void bind_perm(RegistryClass& cls) {
     def_method(
         cls, signature,
         [decide, narrow](PyRegistry& self, pyb::handle model, pyb::handle ctx) {
-          return sorted_set(with_model(self, model, ctx, [&](const auto& reg, const auto& schema, auto* c) {
-            return narrow(reg, schema.name, c, decide(reg.policy.role_rules, schema, c));
-          }));
+          return sorted_set(
+              with_model(self, model, ctx, [&](const auto& reg, const auto& schema, auto* c) {
+                return narrow(reg, schema.name, c, decide(reg.policy.role_rules, schema, c));
+              }));
         },
         arg("model"), arg("ctx") = pyb::none());
   }
