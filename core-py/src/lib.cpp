@@ -1,6 +1,7 @@
 // Module initialisation and the Registry class with its catalog and policy
 // methods; the other method families bind themselves from methods/.
 #include "lib.h"
+#include "rbac.h"
 
 namespace varnel::py {
 
@@ -112,6 +113,33 @@ void bind_registry(RegistryClass& cls) {
         self.core.policy.meta = schema::MetaPolicy{is_closed, std::move(list)};
       },
       arg("closed"), arg("roles"));
+
+  def_method(
+      cls, "set_rbac($self, policy)",
+      [](PyRegistry& self, pyb::handle policy) {
+        ExclusiveAccess guard(self);
+        auto value = optional_json(policy);
+        // Parsed before the old policy is dropped, so a failure keeps it.
+        self.core.policy.rbac =
+            value ? std::make_shared<const rbac::RbacPolicy>(rbac::RbacPolicy::from_json(*value))
+                  : nullptr;
+      },
+      arg("policy"));
+
+  def_method(cls, "rbac_enabled($self)", [](PyRegistry& self) {
+    SharedAccess guard(self);
+    return self.core.policy.rbac != nullptr;
+  });
+
+  // A new Registry object sharing this one's catalog snapshot and callback table.
+  def_method(
+      cls, "with_policy($self, policy)",
+      [](PyRegistry& self, pyb::handle policy) {
+        SharedAccess guard(self);
+        auto overrides = rbac::PolicyOverrides::from_value(py_to_json(policy));
+        return PyRegistry{rbac::with_policy(self.core, overrides), self.fns};
+      },
+      arg("policy"));
 }
 
 }  // namespace

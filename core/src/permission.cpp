@@ -151,11 +151,14 @@ Json filter_writable_data(const RoleRules& rules, const Schema& schema, const Co
                           const Json& data) {
   if (!data.is_object()) return data;
   auto writable = get_writable_fields(rules, schema, ctx);
-  if (!writable) return data;
+  return writable ? keep_writable_keys(data, *writable) : data;
+}
+
+Json keep_writable_keys(const Json& data, const Names& writable) {
   Json out = Json::object();
   for (const auto& [key, value] : data.items()) {
     std::string_view k = key;
-    if (k == "_id" || writable->contains(std::string(k.substr(0, k.find('.'))))) out[key] = value;
+    if (k == "_id" || writable.contains(std::string(k.substr(0, k.find('.'))))) out[key] = value;
   }
   return out;
 }

@@ -69,6 +69,10 @@ bool is_field_readable(const schema::RoleRules& rules, const schema::Schema& sch
 bool is_relation_readable(const schema::RoleRules& rules, const schema::Schema& schema,
                           const Context* ctx, std::string_view name);
 
+// A new object holding the entries of the object `data` whose key is "_id"
+// or whose first segment is in `writable`.
+Json keep_writable_keys(const Json& data, const Names& writable);
+
 // Keeps "_id" and the keys whose first segment is writable; a non-object
 // payload, or an unrestricted caller, gets a copy unchanged.
 Json filter_writable_data(const schema::RoleRules& rules, const schema::Schema& schema,

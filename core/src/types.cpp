@@ -22,6 +22,10 @@ bool is_truthy(const Json& value) {
   }
 }
 
+std::string compact_json(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 const Json* find_key(const Json& obj, std::string_view key) {
   if (!obj.is_object()) return nullptr;
   const auto& map = obj.get_ref<const Json::object_t&>();

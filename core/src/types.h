@@ -28,6 +28,9 @@ bool is_truthy(const Json& value);
 // `is_truthy` of obj[key]; a missing key (or a non-object) is false.
 bool is_truthy_key(const Json& obj, std::string_view key);
 
+// The compact JSON text of a value, as messages quote it.
+std::string compact_json(const Json& value);
+
 // obj[key] when obj is an object holding key, else nullptr.
 const Json* find_key(const Json& obj, std::string_view key);
 

@@ -30,10 +30,6 @@ Rule read_rule(const Json& obj, std::string_view key) {
   return string_elements(*v);
 }
 
-std::string compact_json(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 bool read_timestamps(const Json& defn) {
   const Json* v = find_key(defn, "timestamps");
   if (v == nullptr || v->is_null()) return true;

@@ -185,6 +185,14 @@ UnconfiguredPolicy unconfigured_policy_from_str_or_err(std::string_view text) {
   return p;
 }
 
+WriteLinkPolicy write_link_policy_from_str_or_err(std::string_view text) {
+  WriteLinkPolicy p{};
+  if (!lookup(kWriteLinkTexts, text, p)) {
+    fail("未知 writeLinkPolicy: {}（仅 reject / primaryOnly）", {text});
+  }
+  return p;
+}
+
 std::string_view profile_text(Profile p) { return kProfileTexts[static_cast<std::size_t>(p)]; }
 std::string_view unconfigured_policy_text(UnconfiguredPolicy p) {
   return kUnconfiguredTexts[static_cast<std::size_t>(p)];

@@ -19,6 +19,10 @@ namespace varnel::permission {
 struct Context;
 }
 
+namespace varnel::rbac {
+struct RbacPolicy;
+}
+
 namespace varnel::schema {
 
 enum class Profile { Standard, Text2Query };
@@ -28,6 +32,7 @@ enum class WriteLinkPolicy { Reject, PrimaryOnly };
 // Exact text forms; unknown texts fail with the messages of each setting.
 Profile profile_from_str_or_err(std::string_view text);
 UnconfiguredPolicy unconfigured_policy_from_str_or_err(std::string_view text);
+WriteLinkPolicy write_link_policy_from_str_or_err(std::string_view text);
 std::string_view profile_text(Profile profile);
 std::string_view unconfigured_policy_text(UnconfiguredPolicy policy);
 std::string_view write_link_policy_text(WriteLinkPolicy policy);
@@ -47,6 +52,9 @@ struct MetaPolicy {
 struct PolicyBundle {
   RoleRules role_rules;
   MetaPolicy meta;
+  // The dynamic role policy, if any. Immutable once parsed, so a policy
+  // view shares its base's policy instead of copying it.
+  std::shared_ptr<const rbac::RbacPolicy> rbac;
 };
 
 struct Entry {
