@@ -180,8 +180,10 @@ std::optional<Names> overlay(const Registry& registry, std::string_view model, c
   return base;
 }
 
-// The value at a dotted path, through nested objects.
+// The value under the key itself when the document holds it, else the
+// value at the dotted path through nested objects.
 const Json* value_at(const Json& doc, std::string_view path) {
+  if (const Json* literal = find_key(doc, path)) return literal;
   const Json* cur = &doc;
   for (;;) {
     std::size_t dot = path.find('.');

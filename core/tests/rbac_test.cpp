@@ -299,6 +299,10 @@ TEST(RbacRows, WriteOnStoredDocument) {
       {R"({"role": "t"})", WriteAction::Update, R"({"team": "x", "org": {"id": 7.0}})", ""},
       {R"({"role": "t"})", WriteAction::Update, R"({"team": "x", "org": {"id": 8}})", limited},
       {R"({"role": "t"})", WriteAction::Update, R"({"team": "x"})", limited},
+      // a stored document may also hold the dotted key itself
+      {R"({"role": "t"})", WriteAction::Update, R"({"team": "x", "org.id": 7})", ""},
+      {R"({"role": "t"})", WriteAction::Update, R"({"team": "x", "org.id": 8, "org": {"id": 7}})",
+       limited},
       {R"({"role": "t"})", WriteAction::Remove, "{}",
        "ERR_PERMISSION:RBAC:角色对 [Doc] 无 [remove] 权限"},
       {R"({"role": "o", "userId": "u1"})", WriteAction::Update, R"({"createdBy": "u1"})", ""},
